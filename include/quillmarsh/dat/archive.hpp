@@ -1,0 +1,123 @@
+// The QMA archive: a header, the entries' stored bytes in the order they were added, the namespace
+// metadata block, then the index, sorted by namespace bytes and then file id.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "quillmarsh/dat/error.hpp"
+#include "quillmarsh/dat/file.hpp"
+#include "quillmarsh/dat/resource.hpp"
+
+namespace quillmarsh::dat {
+
+inline constexpr std::size_t QMA_HEADER_SIZE = 24;
+inline constexpr std::size_t QMA_ENTRY_SIZE = 60;
+inline constexpr std::size_t QMA_NAMESPACE_RECORD_SIZE = 40;
+inline constexpr std::uint32_t QMA_VERSION = 2;
+inline constexpr std::uint8_t FLAG_COMPRESSED = 0x01;
+inline constexpr std::array<std::uint8_t, 4> QMA_MAGIC = {0x51, 0x4D, 0x41, 0x00};  // "QMA\0"
+// 60 × entry_count must fit in 32 bits.
+inline constexpr std::uint32_t QMA_MAX_ENTRIES = 0xFFFFFFFFU / QMA_ENTRY_SIZE;
+
+struct QmaHeader {
+  std::array<std::uint8_t, 4> magic = QMA_MAGIC;
+  std::uint32_t version = QMA_VERSION;
+  std::uint32_t entry_count = 0;
+  std::uint64_t index_offset = 0;
+  std::uint32_t metadata_size = 0;
+
+  static BinResult<QmaHeader> read(ByteReader& reader);
+  void write(ByteWriter& writer) const;
+};
+
+struct QmaNamespaceIndexEntry {
+  ResourceNamespace namespace_;
+  std::uint32_t start_index = 0;
+  std::uint32_t entry_count = 0;
+
+  static BinResult<QmaNamespaceIndexEntry> read(ByteReader& reader);  // namespace not validated here
+  void write(ByteWriter& writer) const;
+};
+
+struct QmaEntry {
+  ResourceNamespace namespace_;
+  std::uint32_t file_id = 0;
+  std::uint32_t type_id = 0;
+  std::uint64_t offset = 0;
+  std::uint32_t size = 0;
+  std::uint32_t comp_size = 0;
+  std::uint8_t flags = 0;
+  std::uint8_t storage_id = 0;
+  std::uint16_t reserved = 0;
+
+  bool compressed() const { return (flags & FLAG_COMPRESSED) != 0; }
+  static BinResult<QmaEntry> read(ByteReader& reader);  // namespace bytes taken as stored
+  void write(ByteWriter& writer) const;
+};
+
+// Writes an archive in one pass: `create`, any number of `add`, then `finish`. Each entry's bytes are
+// written at once; memory holds only the 60-byte index records.
+class QmaStreamWriter {
+ public:
+  static DatResult<QmaStreamWriter> create(const std::filesystem::path& path);
+
+  QmaStreamWriter(QmaStreamWriter&&) noexcept;
+  QmaStreamWriter& operator=(QmaStreamWriter&&) noexcept;
+  ~QmaStreamWriter();
+
+  DatResult<void> add(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id, Bytes data);
+  DatResult<void> finish() &&;
+
+  std::size_t entry_count() const;
+
+  bool compress = true;
+
+ private:
+  struct State;
+  explicit QmaStreamWriter(std::unique_ptr<State> state);
+  DatResult<void> write_entry(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id, Bytes data,
+                              std::uint8_t flag_code);
+  std::unique_ptr<State> state_;
+};
+
+// Validates an archive at open, then serves lookups by (namespace, file id) with positional reads
+// only: the index stays on disk, and a reader may be shared by threads.
+class QmaReader {
+ public:
+  static DatResult<QmaReader> open(const std::filesystem::path& path);
+  static DatResult<QmaReader> from_source(std::unique_ptr<FileExtPolyfill> source);
+
+  DatResult<QmaEntry> find_entry_in_namespace(std::string_view namespace_, std::uint32_t file_id) const;
+  DatResult<Bytes> get_file_in_namespace(std::string_view namespace_, std::uint32_t file_id) const;
+  DatResult<Bytes> read_entry_data(const QmaEntry& entry) const;
+
+  const QmaHeader& header() const { return header_; }
+  std::span<const QmaNamespaceIndexEntry> namespaces() const { return namespaces_; }
+  std::uint64_t file_len() const { return file_len_; }
+  // The index record at `position` (0 .. entry_count - 1), read from disk.
+  DatResult<QmaEntry> entry_at(std::uint32_t position) const;
+  const FileExtPolyfill& source() const { return *source_; }
+
+ private:
+  QmaReader(std::unique_ptr<FileExtPolyfill> source, QmaHeader header, std::uint64_t file_len,
+            std::vector<QmaNamespaceIndexEntry> namespaces)
+      : source_(std::move(source)), header_(header), file_len_(file_len), namespaces_(std::move(namespaces)) {}
+
+  std::unique_ptr<FileExtPolyfill> source_;
+  QmaHeader header_;
+  std::uint64_t file_len_ = 0;
+  std::vector<QmaNamespaceIndexEntry> namespaces_;
+};
+
+// One-shot zstd decompression into exactly `capacity` bytes at most; nothing on any zstd error.
+std::optional<Bytes> decompress_zstd(ByteView data, std::size_t capacity);
+
+}  // namespace quillmarsh::dat
