@@ -117,6 +117,11 @@ class QmaReader {
   std::vector<QmaNamespaceIndexEntry> namespaces_;
 };
 
+// Whether one more entry of `data_size` bytes fits the format: sizes are 32-bit and the index holds at
+// most QMA_MAX_ENTRIES records. `add` runs this before it writes or records anything for the entry.
+DatResult<void> check_qma_entry_limits(std::string_view namespace_, std::uint32_t file_id, std::uint64_t data_size,
+                                       std::size_t entries_so_far);
+
 // One-shot zstd decompression into exactly `capacity` bytes at most; nothing on any zstd error.
 std::optional<Bytes> decompress_zstd(ByteView data, std::size_t capacity);
 

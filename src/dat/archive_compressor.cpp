@@ -1,0 +1,68 @@
+#include "archive_compressor.hpp"
+
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+#include <zstd.h>
+
+#include <memory>
+
+namespace quillmarsh::dat::detail {
+
+EntryCompressor::~EntryCompressor() { ZSTD_freeCCtx(cctx_); }
+
+tl::expected<ByteView, std::string> EntryCompressor::compress(ByteView data) {
+  auto fail = [](std::size_t code) { return tl::unexpected<std::string>(ZSTD_getErrorName(code)); };
+  if (cctx_ == nullptr) {
+    cctx_ = ZSTD_createCCtx();
+    if (cctx_ == nullptr) return tl::unexpected<std::string>("failed to allocate a compression context");
+    const std::size_t rc = ZSTD_CCtx_setParameter(cctx_, ZSTD_c_compressionLevel, QMA_COMPRESSION_LEVEL);
+    if (ZSTD_isError(rc)) {
+      ZSTD_freeCCtx(cctx_);
+      cctx_ = nullptr;
+      return fail(rc);
+    }
+  }
+  // A session reset drops any half-finished frame (an earlier failure) and keeps the level.
+  const std::size_t rc = ZSTD_CCtx_reset(cctx_, ZSTD_reset_session_only);
+  if (ZSTD_isError(rc)) return fail(rc);
+
+  const std::size_t bound = ZSTD_compressBound(data.size());
+  if (ZSTD_isError(bound)) return fail(bound);
+  if (out_.size() < bound) out_.resize(bound);
+
+  ZSTD_inBuffer in{data.data(), data.size(), 0};
+  ZSTD_outBuffer out{out_.data(), out_.size(), 0};
+  for (;;) {
+    const std::size_t remaining = ZSTD_compressStream2(cctx_, &out, &in, ZSTD_e_end);
+    if (ZSTD_isError(remaining)) return fail(remaining);
+    if (remaining == 0) break;
+    // Not reached with a buffer of the compress bound; grow rather than spin if it ever is.
+    out_.resize(out_.size() + remaining);
+    out.dst = out_.data();
+    out.size = out_.size();
+  }
+  return ByteView(out_.data(), out.pos);
+}
+
+namespace {
+std::shared_ptr<spdlog::logger> archive_logger() {
+  const std::string name(ARCHIVE_LOG_TARGET);
+  if (auto logger = spdlog::get(name)) return logger;
+  try {
+    return spdlog::stderr_color_mt(name);
+  } catch (...) {
+    return spdlog::get(name);  // another thread registered it first
+  }
+}
+}  // namespace
+
+void warn_compression_failed(std::string_view namespace_, std::uint32_t file_id, std::string_view message) noexcept {
+  try {
+    if (auto logger = archive_logger()) {
+      logger->warn("Compression failed for {}:0x{:08X}: {}", namespace_, file_id, message);
+    }
+  } catch (...) {  // logging must never turn a stored entry into a failed add
+  }
+}
+
+}  // namespace quillmarsh::dat::detail

@@ -1,0 +1,199 @@
+// The archive reader: every structural check happens at open; lookups then binary-search the namespace
+// records in memory and the namespace's span of the on-disk index, one 60-byte positional read a probe.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_decompressBound
+#include <zstd.h>
+
+#include "quillmarsh/dat/archive.hpp"
+
+namespace quillmarsh::dat {
+
+namespace {
+
+DatError corruption(std::string reason) { return DatError::Corruption{std::move(reason)}; }
+
+// The namespace records that sit in `metadata_size` bytes at `metadata_offset`, validated: sorted,
+// contiguous from index 0, and covering exactly `entry_count` index entries.
+DatResult<std::vector<QmaNamespaceIndexEntry>> read_namespace_spans(const FileExtPolyfill& source,
+                                                                    std::uint64_t metadata_offset,
+                                                                    std::uint32_t metadata_size,
+                                                                    std::uint32_t entry_count) {
+  std::vector<QmaNamespaceIndexEntry> spans;
+  if (metadata_size == 0) return spans;
+
+  // The caller has checked that the block lies inside the file, so this size is backed by real bytes.
+  Bytes block(metadata_size);
+  QM_TRY(source.read_exact_at_compat(block, metadata_offset));
+  ByteReader reader(block);
+  QM_TRY_ASSIGN(const std::uint32_t count, reader.read_u32());
+
+  const std::uint64_t required = 4 + std::uint64_t{QMA_NAMESPACE_RECORD_SIZE} * count;
+  if (required != metadata_size) {
+    return dat_fail(corruption(fmt::format("QMA metadata size mismatch: header says {}, metadata contents require {}",
+                                           metadata_size, required)));
+  }
+
+  spans.reserve(count);  // bounded by metadata_size, which was just matched against the count
+  std::uint32_t expected_start = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    QM_TRY_ASSIGN(const QmaNamespaceIndexEntry record, QmaNamespaceIndexEntry::read(reader));
+    QM_TRY(ResourceNamespace::from_bytes(record.namespace_.bytes()));
+    if (i > 0 && !(spans.back().namespace_ < record.namespace_)) {
+      return dat_fail(corruption("QMA namespace metadata is not strictly sorted"));
+    }
+    if (record.start_index != expected_start) {
+      return dat_fail(corruption(fmt::format("QMA namespace metadata is not contiguous: expected start {}, found {}",
+                                             expected_start, record.start_index)));
+    }
+    if (record.entry_count > std::numeric_limits<std::uint32_t>::max() - record.start_index) {
+      return dat_fail(corruption("QMA namespace span overflow"));
+    }
+    const std::uint32_t end = record.start_index + record.entry_count;
+    if (end > entry_count) {
+      return dat_fail(
+          corruption(fmt::format("QMA namespace span exceeds total entry count ({} > {})", end, entry_count)));
+    }
+    spans.push_back(record);
+    expected_start = end;
+  }
+  if (expected_start != entry_count) {
+    return dat_fail(corruption(
+        fmt::format("QMA namespace metadata covered {} entries but header declares {}", expected_start, entry_count)));
+  }
+  return spans;
+}
+
+}  // namespace
+
+DatResult<QmaReader> QmaReader::open(const std::filesystem::path& path) {
+  auto file = File::open(path);
+  if (!file) return dat_fail(DatError::PathError{path, std::move(file.error())});
+  return from_source(std::make_unique<File>(std::move(*file)));
+}
+
+DatResult<QmaReader> QmaReader::from_source(std::unique_ptr<FileExtPolyfill> source) {
+  std::array<std::uint8_t, QMA_HEADER_SIZE> raw{};
+  QM_TRY(source->read_exact_at_compat(raw, 0));
+  ByteReader reader(raw);
+  QM_TRY_ASSIGN(const QmaHeader header, QmaHeader::read(reader));
+
+  if (header.magic != QMA_MAGIC) return dat_fail(DatError::InvalidMagic{"QMA"});
+  if (header.version != QMA_VERSION) return dat_fail(DatError::UnsupportedVersion{header.version});
+  QM_TRY_ASSIGN(const std::uint64_t file_len, source->len_compat());
+
+  if (header.entry_count > QMA_MAX_ENTRIES) return dat_fail(corruption("QMA index size overflow"));
+  const std::uint64_t index_size = std::uint64_t{header.entry_count} * QMA_ENTRY_SIZE;
+  if (header.index_offset > std::numeric_limits<std::uint64_t>::max() - index_size) {
+    return dat_fail(corruption("QMA index range overflow"));
+  }
+  const std::uint64_t index_end = header.index_offset + index_size;
+  if (index_end > file_len) {
+    return dat_fail(corruption(fmt::format("QMA index extends beyond file size ({} > {})", index_end, file_len)));
+  }
+  if (header.index_offset < header.metadata_size) return dat_fail(corruption("QMA metadata offset underflow"));
+  const std::uint64_t metadata_offset = header.index_offset - header.metadata_size;
+  if (metadata_offset < QMA_HEADER_SIZE) {
+    return dat_fail(corruption(fmt::format("QMA metadata offset {} is within header area", metadata_offset)));
+  }
+  if (header.entry_count != 0 && header.metadata_size == 0) {
+    return dat_fail(corruption("QMA v2 archives with entries must include namespace metadata"));
+  }
+  QM_TRY_ASSIGN(auto spans, read_namespace_spans(*source, metadata_offset, header.metadata_size, header.entry_count));
+  return QmaReader(std::move(source), header, file_len, std::move(spans));
+}
+
+DatResult<QmaEntry> QmaReader::entry_at(std::uint32_t position) const {
+  if (position >= header_.entry_count) {
+    return dat_fail(DatError::Other{
+        fmt::format("QMA index position {} is out of range ({} entries)", position, header_.entry_count)});
+  }
+  std::array<std::uint8_t, QMA_ENTRY_SIZE> raw{};
+  QM_TRY(source_->read_exact_at_compat(raw, header_.index_offset + std::uint64_t{QMA_ENTRY_SIZE} * position));
+  ByteReader reader(raw);
+  QM_TRY_ASSIGN(QmaEntry entry, QmaEntry::read(reader));
+  return entry;
+}
+
+DatResult<QmaEntry> QmaReader::find_entry_in_namespace(std::string_view namespace_, std::uint32_t file_id) const {
+  QM_TRY_ASSIGN(const ResourceNamespace ns, ResourceNamespace::create(namespace_));
+  const auto it =
+      std::lower_bound(namespaces_.begin(), namespaces_.end(), ns,
+                       [](const QmaNamespaceIndexEntry& r, const ResourceNamespace& n) { return r.namespace_ < n; });
+  if (it == namespaces_.end() || it->namespace_ != ns) return dat_fail(DatError::NotFound{file_id});
+  if (it->entry_count == 0 || it->entry_count - 1 > std::numeric_limits<std::uint32_t>::max() - it->start_index) {
+    return dat_fail(DatError::NotFound{file_id});
+  }
+
+  // Inclusive bounds within the namespace's span; the span guarantees every probe's namespace.
+  std::uint32_t lo = it->start_index;
+  std::uint32_t hi = it->start_index + (it->entry_count - 1);
+  for (;;) {
+    const std::uint32_t mid = lo + (hi - lo) / 2;
+    QM_TRY_ASSIGN(QmaEntry entry, entry_at(mid));
+    if (entry.file_id == file_id) return entry;
+    if (entry.file_id > file_id) {
+      if (mid == it->start_index) return dat_fail(DatError::NotFound{file_id});
+      hi = mid - 1;
+    } else {
+      lo = mid + 1;
+    }
+    if (hi < lo) return dat_fail(DatError::NotFound{file_id});
+  }
+}
+
+DatResult<Bytes> QmaReader::get_file_in_namespace(std::string_view namespace_, std::uint32_t file_id) const {
+  QM_TRY_ASSIGN(const QmaEntry entry, find_entry_in_namespace(namespace_, file_id));
+  return read_entry_data(entry);
+}
+
+DatResult<Bytes> QmaReader::read_entry_data(const QmaEntry& entry) const {
+  if (entry.offset > std::numeric_limits<std::uint64_t>::max() - entry.comp_size) {
+    return dat_fail(corruption(fmt::format("Entry offset overflow for 0x{:08X}: offset {} + comp_size {}",
+                                           entry.file_id, entry.offset, entry.comp_size)));
+  }
+  if (entry.offset + entry.comp_size > file_len_) {
+    return dat_fail(
+        corruption(fmt::format("Entry range out of bounds for 0x{:08X}: offset {} + comp_size {} > file_len {}",
+                               entry.file_id, entry.offset, entry.comp_size, file_len_)));
+  }
+  Bytes stored(entry.comp_size);
+  QM_TRY(source_->read_exact_at_compat(stored, entry.offset));
+  if (!entry.compressed()) return stored;
+
+  auto data = decompress_zstd(stored, entry.size);
+  if (!data) return dat_fail(DatError::DecompressionFailed{entry.file_id});
+  if (data->size() != entry.size) {
+    return dat_fail(corruption(fmt::format("Decompressed size mismatch for 0x{:08X}: expected {}, got {}",
+                                           entry.file_id, entry.size, data->size())));
+  }
+  return std::move(*data);
+}
+
+std::optional<Bytes> decompress_zstd(ByteView data, std::size_t capacity) {
+  // The capacity comes from an index record; the frames themselves bound what they can produce, so a
+  // hostile size cannot make us allocate more than the input could ever fill. A smaller buffer changes
+  // no outcome: output that fits `capacity` also fits the bound.
+  const unsigned long long bound = ZSTD_decompressBound(data.data(), data.size());
+  if (bound == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
+  const std::size_t buffer_size = bound < capacity ? static_cast<std::size_t>(bound) : capacity;
+
+  ZSTD_DCtx* dctx = ZSTD_createDCtx();
+  if (dctx == nullptr) return std::nullopt;
+  std::optional<Bytes> out;
+  if (!ZSTD_isError(ZSTD_DCtx_loadDictionary(dctx, nullptr, 0))) {
+    Bytes buffer(buffer_size);
+    const std::size_t n = ZSTD_decompressDCtx(dctx, buffer.data(), buffer.size(), data.data(), data.size());
+    if (!ZSTD_isError(n)) {
+      buffer.resize(n);
+      out = std::move(buffer);
+    }
+  }
+  ZSTD_freeDCtx(dctx);
+  return out;
+}
+
+}  // namespace quillmarsh::dat

@@ -1,0 +1,236 @@
+// The one-pass archive writer: blobs go to disk as they arrive, the index is sorted and written by finish.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+
+#include "archive_compressor.hpp"
+#include "quillmarsh/dat/archive.hpp"
+
+namespace quillmarsh::dat {
+
+namespace {
+
+// Writes all of `bytes` at the descriptor's cursor, retrying interrupted writes. `pos` follows every
+// byte that reached the file, so it stays the true end even after a failure part way.
+tl::expected<void, IoError> write_all(int fd, ByteView bytes, std::uint64_t& pos) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return tl::unexpected(IoError::from_errno(errno));
+    }
+    if (n == 0) return tl::unexpected(IoError::write_zero());
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    pos += static_cast<std::uint64_t>(n);
+  }
+  return {};
+}
+
+tl::expected<void, IoError> write_all_at(int fd, ByteView bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return tl::unexpected(IoError::from_errno(errno));
+    }
+    if (n == 0) return tl::unexpected(IoError::write_zero());
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return {};
+}
+
+// Collects small records and hands them to the file 8 KiB at a time. A record that cannot be written
+// is a binary (record) error; the final flush is a plain I/O error.
+class RecordSink {
+ public:
+  RecordSink(int fd, std::uint64_t& pos) : fd_(fd), pos_(pos) {}
+
+  template <class Record>
+  DatResult<void> put(const Record& record) {
+    scratch_.clear();
+    ByteWriter w(scratch_);
+    record.write(w);
+    if (len_ + scratch_.size() > buffer_.size()) {
+      if (auto r = flush_buffer(); !r) return dat_fail(BinError(std::move(r.error())));
+    }
+    std::memcpy(buffer_.data() + len_, scratch_.data(), scratch_.size());
+    len_ += scratch_.size();
+    return {};
+  }
+  DatResult<void> put_u32(std::uint32_t v) {
+    struct Count {
+      std::uint32_t v;
+      void write(ByteWriter& w) const { w.write_u32(v); }
+    };
+    return put(Count{v});
+  }
+  DatResult<void> flush() {
+    if (auto r = flush_buffer(); !r) return dat_fail(std::move(r.error()));
+    return {};
+  }
+
+ private:
+  tl::expected<void, IoError> flush_buffer() {
+    const std::size_t n = std::exchange(len_, 0);
+    return write_all(fd_, ByteView(buffer_.data(), n), pos_);
+  }
+
+  int fd_;
+  std::uint64_t& pos_;
+  std::array<std::uint8_t, 8192> buffer_{};
+  std::size_t len_ = 0;
+  Bytes scratch_;
+};
+
+struct SeenKey {
+  ResourceNamespace::Raw namespace_;
+  std::uint32_t file_id;
+  friend bool operator==(const SeenKey&, const SeenKey&) = default;
+};
+
+struct SeenKeyHash {
+  std::size_t operator()(const SeenKey& k) const noexcept {
+    const std::string_view text(reinterpret_cast<const char*>(k.namespace_.data()), k.namespace_.size());
+    const std::size_t h = std::hash<std::string_view>{}(text);
+    return h ^ (std::hash<std::uint32_t>{}(k.file_id) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+  }
+};
+
+}  // namespace
+
+struct QmaStreamWriter::State {
+  int fd = -1;
+  std::uint64_t pos = 0;  // the descriptor's cursor: the end of everything written so far
+  std::vector<QmaEntry> entries;
+  std::unordered_set<SeenKey, SeenKeyHash> seen;
+  detail::EntryCompressor compressor;
+
+  explicit State(int fd_) : fd(fd_) {}
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+QmaStreamWriter::QmaStreamWriter(std::unique_ptr<State> state) : state_(std::move(state)) {}
+QmaStreamWriter::QmaStreamWriter(QmaStreamWriter&&) noexcept = default;
+QmaStreamWriter& QmaStreamWriter::operator=(QmaStreamWriter&&) noexcept = default;
+QmaStreamWriter::~QmaStreamWriter() = default;
+
+DatResult<QmaStreamWriter> QmaStreamWriter::create(const std::filesystem::path& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return dat_fail(IoError::from_errno(errno));
+  auto state = std::make_unique<State>(fd);
+
+  // The placeholder stays until finish rewrites it; a reader rejects an unfinished archive by it.
+  const QmaHeader placeholder{QMA_MAGIC, QMA_VERSION, 0, 0, 0};
+  Bytes header;
+  ByteWriter w(header);
+  placeholder.write(w);
+  if (auto r = write_all(fd, header, state->pos); !r) return dat_fail(BinError(std::move(r.error())));
+  return QmaStreamWriter(std::move(state));
+}
+
+std::size_t QmaStreamWriter::entry_count() const { return state_ ? state_->entries.size() : 0; }
+
+DatResult<void> QmaStreamWriter::add(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id,
+                                     Bytes data) {
+  return write_entry(namespace_, file_id, type_id, std::move(data), 0);
+}
+
+DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id,
+                                             Bytes data, std::uint8_t flag_code) {
+  if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
+  State& s = *state_;
+  QM_TRY_ASSIGN(const ResourceNamespace ns, ResourceNamespace::create(namespace_));
+  // Refused before the pair is marked seen, so nothing about this entry sticks.
+  QM_TRY(check_qma_entry_limits(namespace_, file_id, data.size(), s.entries.size()));
+  if (!s.seen.insert(SeenKey{ns.bytes(), file_id}).second) {
+    return dat_fail(DatError::DuplicateNamespacedId{std::string(namespace_), file_id});
+  }
+
+  QmaEntry entry;
+  entry.namespace_ = ns;
+  entry.file_id = file_id;
+  entry.type_id = type_id;
+  entry.size = static_cast<std::uint32_t>(data.size());
+  entry.flags = static_cast<std::uint8_t>(flag_code << 2);
+
+  ByteView stored = data;
+  if (compress) {
+    auto compressed = s.compressor.compress(data);
+    if (!compressed) {
+      detail::warn_compression_failed(namespace_, file_id, compressed.error());
+    } else if (compressed->size() < data.size()) {
+      stored = *compressed;
+      entry.flags |= FLAG_COMPRESSED;
+    }
+  }
+  entry.comp_size = static_cast<std::uint32_t>(stored.size());
+  entry.offset = s.pos;
+  QM_TRY(write_all(s.fd, stored, s.pos));
+  s.entries.push_back(entry);
+  return {};
+}
+
+DatResult<void> QmaStreamWriter::finish() && {
+  if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
+  // Closes the file on every return, success or not.
+  const std::unique_ptr<State> owned = std::move(state_);
+  State& s = *owned;
+  s.seen = {};
+
+  std::sort(s.entries.begin(), s.entries.end(), [](const QmaEntry& a, const QmaEntry& b) {
+    if (a.namespace_ != b.namespace_) return a.namespace_ < b.namespace_;
+    return a.file_id < b.file_id;
+  });
+
+  std::vector<QmaNamespaceIndexEntry> namespaces;
+  for (std::size_t i = 0; i < s.entries.size(); ++i) {
+    if (namespaces.empty() || namespaces.back().namespace_ != s.entries[i].namespace_) {
+      namespaces.push_back({s.entries[i].namespace_, static_cast<std::uint32_t>(i), 0});
+    }
+    ++namespaces.back().entry_count;
+  }
+
+  const std::uint64_t metadata_offset = s.pos;
+  {
+    RecordSink sink(s.fd, s.pos);
+    QM_TRY(sink.put_u32(static_cast<std::uint32_t>(namespaces.size())));
+    for (const auto& record : namespaces) QM_TRY(sink.put(record));
+    QM_TRY(sink.flush());
+  }
+
+  const std::uint64_t index_offset = s.pos;
+  {
+    RecordSink sink(s.fd, s.pos);
+    for (const auto& entry : s.entries) QM_TRY(sink.put(entry));
+    QM_TRY(sink.flush());
+  }
+
+  const QmaHeader header{QMA_MAGIC, QMA_VERSION, static_cast<std::uint32_t>(s.entries.size()), index_offset,
+                         static_cast<std::uint32_t>(index_offset - metadata_offset)};
+  Bytes bytes;
+  ByteWriter w(bytes);
+  header.write(w);
+  if (auto r = write_all_at(s.fd, bytes, 0); !r) return dat_fail(BinError(std::move(r.error())));
+
+  // A failing close can mean lost data on some file systems: report it rather than claim success.
+  const int fd = std::exchange(s.fd, -1);
+  if (::close(fd) != 0 && errno != EINTR) return dat_fail(IoError::from_errno(errno));
+  return {};
+}
+
+}  // namespace quillmarsh::dat
