@@ -14,13 +14,6 @@ using dat::QmaStreamWriter;
 using testing::Le;
 using testing::TempDir;
 
-namespace {
-void write_file(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-}  // namespace
-
 void archive_round_trip_in_core_namespace() {
   TempDir dir;
   const auto path = dir / "bundle.qma";

@@ -66,7 +66,8 @@ void derives_forward_velocity_and_explicit_omega() {
   tables.push_back(std::move(table));
   std::vector<dat::SetupModel> setups;
   setups.push_back(std::move(setup));
-  auto kin = tools::derive_motion_kinematics_from_parsed_portal_assets(std::move(tables), std::move(setups), animations);
+  auto kin =
+      tools::derive_motion_kinematics_from_parsed_portal_assets(std::move(tables), std::move(setups), animations);
   ASSERT_TRUE(kin) << kin.error().to_string();
   EXPECT_EQ(kin->default_motion_table_for_setup(0x02000023), 0x09000023U);
   EXPECT_EQ(kin->default_style_for_motion_table(0x09000023), 0x80000003U);

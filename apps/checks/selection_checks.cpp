@@ -46,8 +46,10 @@ void explicit_namespace_wins_over_hint_and_file_name() {
 
 void namespace_falls_back_to_file_stem() {
   const std::pair<const char*, std::string_view> cases[] = {
-      {"client_portal.dat", "eor/portal"},      {"client_cell_1.dat", "eor/cell"},
-      {"CLIENT_CELL_1.DAT", "eor/cell"},        {"portal.cell", "eor/portal"},
+      {"client_portal.dat", "eor/portal"},
+      {"client_cell_1.dat", "eor/cell"},
+      {"CLIENT_CELL_1.DAT", "eor/cell"},
+      {"portal.cell", "eor/portal"},
       {"/data/cell/client_portal.dat", "eor/portal"},
   };
   for (const auto& [path, expected] : cases) {

@@ -24,9 +24,9 @@ void boot_keep_set_of_empty_bundle_has_24_pairs() {
   const tools::BundleSource bundle;
   const dat::KeepSet keep = tools::compute_boot_keep_set(bundle, tools::DEFAULT_SPAWN_LANDBLOCK);
   EXPECT_EQ(keep.size(), 24U);
-  for (const dat::ResourceId& id : {dat::ResourceId{"eor/portal", 0x0E000002}, dat::ResourceId{"eor/portal", 0x0E000004},
-                                    dat::ResourceId{"eor/cell", 0xA9B4FFFF}, dat::ResourceId{"eor/cell", 0xA9B4FFFE},
-                                    dat::ResourceId{"eor/cell", 0xA8B3FFFF}}) {
+  for (const dat::ResourceId& id : {dat::ResourceId{"eor/portal", 0x0E000002},
+                                    dat::ResourceId{"eor/portal", 0x0E000004}, dat::ResourceId{"eor/cell", 0xA9B4FFFF},
+                                    dat::ResourceId{"eor/cell", 0xA9B4FFFE}, dat::ResourceId{"eor/cell", 0xA8B3FFFF}}) {
     EXPECT_TRUE(keep.contains(id)) << id.namespace_ << ":" << std::hex << id.file_id;
   }
   EXPECT_FALSE(keep.contains(dat::ResourceId{"eor/cell", 0x0000FFFF}));
