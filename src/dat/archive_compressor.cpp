@@ -44,6 +44,11 @@ tl::expected<ByteView, std::string> EntryCompressor::compress(ByteView data) {
   return ByteView(out_.data(), out.pos);
 }
 
+void EntryCompressor::trim() {
+  constexpr std::size_t keep = std::size_t{1} << 20;
+  if (out_.capacity() > keep) Bytes().swap(out_);
+}
+
 namespace {
 std::shared_ptr<spdlog::logger> archive_logger() {
   const std::string name(ARCHIVE_LOG_TARGET);

@@ -27,6 +27,8 @@ class EntryCompressor {
 
   // The frame, valid until the next call; or zstd's error message.
   tl::expected<ByteView, std::string> compress(ByteView data);
+  // Drops an output buffer grown by one large entry, so content is not held past its add.
+  void trim();
 
  private:
   ZSTD_CCtx_s* cctx_ = nullptr;

@@ -180,7 +180,9 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
   }
   entry.comp_size = static_cast<std::uint32_t>(stored.size());
   entry.offset = s.pos;
-  QM_TRY(write_all(s.fd, stored, s.pos));
+  auto written = write_all(s.fd, stored, s.pos);
+  s.compressor.trim();
+  QM_TRY(written);
   s.entries.push_back(entry);
   return {};
 }
