@@ -70,6 +70,7 @@ class Packer {
         if (auto done = pack_archive_input(*input.archive, summary); !done) return done;
       } else {
         for (const InputFile& file : input.files) {
+          if (divert_existing_asset(file.namespace_, file.id, file.path)) continue;
           auto bytes = read_input_file(file);
           if (!bytes) return tl::unexpected(bytes.error().to_string());
           if (auto done = take(file.namespace_, file.id, file.type_id, std::move(*bytes), file.path, summary); !done) {
@@ -97,12 +98,7 @@ class Packer {
         dat::scan_index_records(reader, 0, reader.header().entry_count, [&](std::uint32_t, const dat::QmaEntry& entry) {
           const std::string label(entry.namespace_.label());
           const FileLocation location = std::make_pair(&reader, entry);
-          if (!options_.no_derive && label == dat::CORE_NAMESPACE &&
-              entry.file_id == tools::MOTION_KINEMATICS_FILE_ID) {
-            gatherer_.observe_existing_asset(location);
-            progress_.advance(1, entry.size);
-            return true;
-          }
+          if (divert_existing_asset(label, entry.file_id, location)) return true;
           auto data = read_location(location, entry.file_id);
           if (!data) {
             error = data.error().to_string();
@@ -115,6 +111,14 @@ class Packer {
     if (!scanned) return tl::unexpected(scanned.error().to_string());
     if (!error.empty()) return tl::unexpected(std::move(error));
     return {};
+  }
+
+  // An input's own kinematics asset is not copied when a new one is derived (see KinematicsGatherer).
+  bool divert_existing_asset(std::string_view namespace_, std::uint32_t id, const FileLocation& location) {
+    if (options_.no_derive || namespace_ != dat::CORE_NAMESPACE || id != tools::MOTION_KINEMATICS_FILE_ID) return false;
+    gatherer_.observe_existing_asset(location);
+    progress_.advance(1, 0);
+    return true;
   }
 
   tl::expected<void, std::string> take(const std::string& namespace_, std::uint32_t id, std::uint32_t type_id,
@@ -211,10 +215,10 @@ void add_pack_command(CLI::App& app, const Globals& globals, Runner& runner) {
   CLI::App* cmd = app.add_subcommand("pack", "Pack content directories, extracted trees or archives into one archive");
   cmd->alias("dat2qma");
   cmd->add_option("-o,--output", options->output, "The archive to write")->required();
-  cmd->add_option("--profile", options->profile,
-                  "Pruning profile: full keeps every file, pruned what game logic "
-                  "needs, micro the essential tables")
-      ->transform(CLI::CheckedTransformer(PROFILES, CLI::ignore_case))
+  cmd->add_option_function<std::string>(
+         "--profile", [options](const std::string& name) { options->profile = PROFILES.at(name); },
+         "Pruning profile: full keeps every file, pruned what game logic needs, micro the essential tables")
+      ->check(CLI::IsMember({"full", "pruned", "micro"}))
       ->default_str("full");
   auto* ns = cmd->add_option("--namespace", options->namespace_, "Namespace of every directory input")
                  ->check(CLI::Validator(
