@@ -82,8 +82,9 @@ int run_shard(ShardCommand& command, const Globals& globals) {
     fmt::print("{} planned, {} present, {} missing\n", report->planned, report->written.size(), report->missing.size());
   } else {
     for (const auto& [ns, id] : report->missing) fmt::print("missing {} {}\n", ns, hex_id(id));
-    fmt::print("{}: {} planned files written, {} missing from the bundle, {} core files\n", options.output->string(),
-               report->written.size(), report->missing.size(), report->core.size());
+    fmt::print("{}: {} planned files written, {} missing from the bundle, {} core file{}\n", options.output->string(),
+               report->written.size(), report->missing.size(), report->core.size(),
+               report->core.size() == 1 ? "" : "s");
   }
   return std::fflush(stdout) == 0 ? EXIT_OK : fail("cannot write to standard output");
 }
