@@ -70,4 +70,92 @@ void warn_compression_failed(std::string_view namespace_, std::uint32_t file_id,
   }
 }
 
+CompressionPipeline::CompressionPipeline(unsigned workers, std::size_t max_entries, std::size_t max_bytes)
+    : max_entries_(max_entries == 0 ? 1 : max_entries), max_bytes_(max_bytes) {
+  threads_.reserve(workers);
+  for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { run_worker(); });
+}
+
+CompressionPipeline::~CompressionPipeline() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (auto& t : threads_) t.join();
+}
+
+std::size_t CompressionPipeline::in_flight() const {
+  const std::lock_guard lock(mutex_);
+  return window_.size();
+}
+
+bool CompressionPipeline::full() const {
+  const std::lock_guard lock(mutex_);
+  return !window_.empty() && (window_.size() >= max_entries_ || bytes_in_flight_ >= max_bytes_);
+}
+
+void CompressionPipeline::push(std::unique_ptr<PendingEntry> entry) {
+  bool queued = false;
+  {
+    const std::lock_guard lock(mutex_);
+    bytes_in_flight_ += entry->data.size();
+    if (entry->try_compress) {
+      todo_.push_back(entry.get());
+      queued = true;
+    } else {
+      entry->done = true;  // stored as given: nothing for a worker to do
+    }
+    window_.push_back(std::move(entry));
+  }
+  if (queued) work_ready_.notify_one();
+}
+
+std::unique_ptr<PendingEntry> CompressionPipeline::take_front_locked() {
+  auto entry = std::move(window_.front());
+  window_.pop_front();
+  bytes_in_flight_ -= entry->data.size();
+  return entry;
+}
+
+std::unique_ptr<PendingEntry> CompressionPipeline::pop_front() {
+  std::unique_lock lock(mutex_);
+  if (window_.empty()) return nullptr;
+  front_done_.wait(lock, [this] { return window_.front()->done; });
+  return take_front_locked();
+}
+
+std::unique_ptr<PendingEntry> CompressionPipeline::try_pop_front() {
+  const std::lock_guard lock(mutex_);
+  if (window_.empty() || !window_.front()->done) return nullptr;
+  return take_front_locked();
+}
+
+void CompressionPipeline::run_worker() {
+  EntryCompressor compressor;
+  for (;;) {
+    PendingEntry* entry = nullptr;
+    {
+      std::unique_lock lock(mutex_);
+      work_ready_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+      if (stopping_) return;
+      entry = todo_.front();
+      todo_.pop_front();
+    }
+    // The entry is this worker's alone until it is marked done; the window keeps it alive.
+    auto frame = compressor.compress(entry->data);
+    if (!frame) {
+      entry->failure = std::move(frame.error());
+    } else if (frame->size() < entry->data.size()) {
+      entry->compressed.emplace(frame->begin(), frame->end());
+    }
+    compressor.trim();
+    {
+      const std::lock_guard lock(mutex_);
+      entry->done = true;
+    }
+    front_done_.notify_all();
+  }
+}
+
 }  // namespace quillmarsh::dat::detail

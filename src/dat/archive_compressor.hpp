@@ -1,13 +1,23 @@
-// The writer's entry compressor: one zstd context reused across entries, and the warning that a
-// failed compression leaves behind.
+// The writer's entry compression: one zstd context reused across entries, the warning that a failed
+// compression leaves behind, and the optional pipeline that compresses entries on worker threads while
+// the writer stores them in the order they were added.
 #pragma once
 
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <tl/expected.hpp>
+#include <vector>
 
 #include "quillmarsh/common/binary.hpp"
+#include "quillmarsh/dat/archive.hpp"
 
 struct ZSTD_CCtx_s;
 
@@ -37,5 +47,55 @@ class EntryCompressor {
 
 // Logs "Compression failed for <ns>:0x<id>: <message>" as a warning on the archive's logger. Never throws.
 void warn_compression_failed(std::string_view namespace_, std::uint32_t file_id, std::string_view message) noexcept;
+
+// One accepted entry on its way to the file: its index record so far (without offset and comp_size),
+// its bytes, and what compression made of them.
+struct PendingEntry {
+  QmaEntry entry;
+  std::string namespace_text;  // as the caller gave it, for the warning
+  Bytes data;
+  bool try_compress = false;
+  // Set by the worker: the frame when it is strictly shorter than `data`, or zstd's failure message.
+  std::optional<Bytes> compressed;
+  std::optional<std::string> failure;
+  bool done = false;
+};
+
+// Compresses entries on `workers` threads. Entries leave in the order they came in, each once a worker
+// has finished it; the caller stores them. At most `max_entries` entries and about `max_bytes` bytes
+// of input are in flight (a single larger entry is always let in), which bounds memory.
+class CompressionPipeline {
+ public:
+  CompressionPipeline(unsigned workers, std::size_t max_entries, std::size_t max_bytes);
+  CompressionPipeline(const CompressionPipeline&) = delete;
+  CompressionPipeline& operator=(const CompressionPipeline&) = delete;
+  // Stops the workers; entries still in flight are dropped.
+  ~CompressionPipeline();
+
+  unsigned workers() const { return static_cast<unsigned>(threads_.size()); }
+  std::size_t in_flight() const;
+  // Whether `push` must wait until the caller has taken the front entry.
+  bool full() const;
+  void push(std::unique_ptr<PendingEntry> entry);
+  // The front entry once it is finished (waits for it); null when nothing is in flight.
+  std::unique_ptr<PendingEntry> pop_front();
+  // The front entry if it is already finished; null otherwise.
+  std::unique_ptr<PendingEntry> try_pop_front();
+
+ private:
+  void run_worker();
+  std::unique_ptr<PendingEntry> take_front_locked();
+
+  const std::size_t max_entries_;
+  const std::size_t max_bytes_;
+  mutable std::mutex mutex_;
+  std::condition_variable work_ready_;
+  std::condition_variable front_done_;
+  std::deque<std::unique_ptr<PendingEntry>> window_;  // in add order
+  std::deque<PendingEntry*> todo_;                    // not yet claimed by a worker, in add order
+  std::size_t bytes_in_flight_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
 
 }  // namespace quillmarsh::dat::detail

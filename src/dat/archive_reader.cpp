@@ -9,12 +9,43 @@
 #include <zstd.h>
 
 #include "quillmarsh/dat/archive.hpp"
+#include "quillmarsh/dat/mapped_file.hpp"
 
 namespace quillmarsh::dat {
 
 namespace {
 
 DatError corruption(std::string reason) { return DatError::Corruption{std::move(reason)}; }
+
+// The file id of a raw index record (bytes 32 to 35, little-endian).
+std::uint32_t record_file_id(const std::array<std::uint8_t, QMA_ENTRY_SIZE>& raw) {
+  return std::uint32_t{raw[32]} | (std::uint32_t{raw[33]} << 8) | (std::uint32_t{raw[34]} << 16) |
+         (std::uint32_t{raw[35]} << 24);
+}
+
+// One decompression context per thread, so a reader shared by threads needs no lock.
+struct DctxHolder {
+  ZSTD_DCtx* dctx = ZSTD_createDCtx();
+  DctxHolder() = default;
+  DctxHolder(const DctxHolder&) = delete;
+  DctxHolder& operator=(const DctxHolder&) = delete;
+  ~DctxHolder() { ZSTD_freeDCtx(dctx); }
+};
+ZSTD_DCtx* thread_dctx() {
+  thread_local DctxHolder holder;
+  return holder.dctx;
+}
+
+// A per-thread buffer for compressed bytes read from a file, so a lookup allocates only its result.
+Bytes& thread_scratch() {
+  thread_local Bytes scratch;
+  return scratch;
+}
+// Gives back a buffer grown by a very large entry.
+void release_scratch(Bytes& scratch) {
+  constexpr std::size_t keep = std::size_t{4} << 20;
+  if (scratch.capacity() > keep) Bytes().swap(scratch);
+}
 
 // The namespace records that sit in `metadata_size` bytes at `metadata_offset`, validated: sorted,
 // contiguous from index 0, and covering exactly `entry_count` index entries.
@@ -69,10 +100,22 @@ DatResult<std::vector<QmaNamespaceIndexEntry>> read_namespace_spans(const FileEx
 
 }  // namespace
 
+QmaReader::QmaReader(std::unique_ptr<FileExtPolyfill> source, QmaHeader header, std::uint64_t file_len,
+                     std::vector<QmaNamespaceIndexEntry> namespaces)
+    : source_(std::move(source)), header_(header), file_len_(file_len), namespaces_(std::move(namespaces)) {
+  if (const auto* mapped = dynamic_cast<const MappedFile*>(source_.get())) mapped_ = mapped->bytes();
+}
+
 DatResult<QmaReader> QmaReader::open(const std::filesystem::path& path) {
   auto file = File::open(path);
   if (!file) return dat_fail(DatError::PathError{path, std::move(file.error())});
   return from_source(std::make_unique<File>(std::move(*file)));
+}
+
+DatResult<QmaReader> QmaReader::open_mapped(const std::filesystem::path& path) {
+  auto file = MappedFile::open(path);
+  if (!file) return dat_fail(DatError::PathError{path, std::move(file.error())});
+  return from_source(std::make_unique<MappedFile>(std::move(*file)));
 }
 
 DatResult<QmaReader> QmaReader::from_source(std::unique_ptr<FileExtPolyfill> source) {
@@ -133,9 +176,16 @@ DatResult<QmaEntry> QmaReader::find_entry_in_namespace(std::string_view namespac
   std::uint32_t hi = it->start_index + (it->entry_count - 1);
   for (;;) {
     const std::uint32_t mid = lo + (hi - lo) / 2;
-    QM_TRY_ASSIGN(QmaEntry entry, entry_at(mid));
-    if (entry.file_id == file_id) return entry;
-    if (entry.file_id > file_id) {
+    // A probe reads the whole record but decodes only its id; the record is decoded on a match.
+    std::array<std::uint8_t, QMA_ENTRY_SIZE> raw{};
+    QM_TRY(source_->read_exact_at_compat(raw, header_.index_offset + std::uint64_t{QMA_ENTRY_SIZE} * mid));
+    const std::uint32_t probe_id = record_file_id(raw);
+    if (probe_id == file_id) {
+      ByteReader reader(raw);
+      QM_TRY_ASSIGN(QmaEntry entry, QmaEntry::read(reader));
+      return entry;
+    }
+    if (probe_id > file_id) {
       if (mid == it->start_index) return dat_fail(DatError::NotFound{file_id});
       hi = mid - 1;
     } else {
@@ -160,11 +210,23 @@ DatResult<Bytes> QmaReader::read_entry_data(const QmaEntry& entry) const {
         corruption(fmt::format("Entry range out of bounds for 0x{:08X}: offset {} + comp_size {} > file_len {}",
                                entry.file_id, entry.offset, entry.comp_size, file_len_)));
   }
-  Bytes stored(entry.comp_size);
-  QM_TRY(source_->read_exact_at_compat(stored, entry.offset));
-  if (!entry.compressed()) return stored;
-
-  auto data = decompress_zstd(stored, entry.size);
+  std::optional<Bytes> data;
+  if (!entry.compressed()) {
+    Bytes stored(entry.comp_size);
+    QM_TRY(source_->read_exact_at_compat(stored, entry.offset));
+    return stored;
+  }
+  if (!mapped_.empty()) {
+    // Straight out of the mapping: the range was checked against the file length above.
+    data = decompress_zstd(mapped_.subspan(static_cast<std::size_t>(entry.offset), entry.comp_size), entry.size);
+  } else {
+    Bytes& stored = thread_scratch();
+    stored.resize(entry.comp_size);
+    auto read = source_->read_exact_at_compat(stored, entry.offset);
+    if (read) data = decompress_zstd(stored, entry.size);
+    release_scratch(stored);
+    QM_TRY(read);
+  }
   if (!data) return dat_fail(DatError::DecompressionFailed{entry.file_id});
   if (data->size() != entry.size) {
     return dat_fail(corruption(fmt::format("Decompressed size mismatch for 0x{:08X}: expected {}, got {}",
@@ -181,19 +243,15 @@ std::optional<Bytes> decompress_zstd(ByteView data, std::size_t capacity) {
   if (bound == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
   const std::size_t buffer_size = bound < capacity ? static_cast<std::size_t>(bound) : capacity;
 
-  ZSTD_DCtx* dctx = ZSTD_createDCtx();
-  if (dctx == nullptr) return std::nullopt;
-  std::optional<Bytes> out;
-  if (!ZSTD_isError(ZSTD_DCtx_loadDictionary(dctx, nullptr, 0))) {
-    Bytes buffer(buffer_size);
-    const std::size_t n = ZSTD_decompressDCtx(dctx, buffer.data(), buffer.size(), data.data(), data.size());
-    if (!ZSTD_isError(n)) {
-      buffer.resize(n);
-      out = std::move(buffer);
-    }
-  }
-  ZSTD_freeDCtx(dctx);
-  return out;
+  // Each thread keeps one context; a full reset before every use makes it as good as a new one, with
+  // no dictionary, so results do not depend on what the thread decompressed before.
+  ZSTD_DCtx* dctx = thread_dctx();
+  if (dctx == nullptr || ZSTD_isError(ZSTD_DCtx_reset(dctx, ZSTD_reset_session_and_parameters))) return std::nullopt;
+  Bytes buffer(buffer_size);
+  const std::size_t n = ZSTD_decompressDCtx(dctx, buffer.data(), buffer.size(), data.data(), data.size());
+  if (ZSTD_isError(n)) return std::nullopt;
+  buffer.resize(n);
+  return buffer;
 }
 
 }  // namespace quillmarsh::dat

@@ -6,6 +6,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -106,18 +108,60 @@ struct SeenKeyHash {
 
 }  // namespace
 
+// Entries in flight per worker, and the input bytes in flight in all: enough to keep every worker
+// busy while the caller writes, small enough that memory stays far below the archive's size.
+constexpr std::size_t IN_FLIGHT_ENTRIES_PER_WORKER = 16;
+constexpr std::size_t IN_FLIGHT_BYTES = std::size_t{64} << 20;
+
 struct QmaStreamWriter::State {
   int fd = -1;
   std::uint64_t pos = 0;  // the descriptor's cursor: the end of everything written so far
   std::vector<QmaEntry> entries;
   std::unordered_set<SeenKey, SeenKeyHash> seen;
   detail::EntryCompressor compressor;
+  std::unique_ptr<detail::CompressionPipeline> pipeline;  // only with compression workers
+  std::optional<DatError> failed;                         // a deferred write that failed
 
   explicit State(int fd_) : fd(fd_) {}
   State(const State&) = delete;
   State& operator=(const State&) = delete;
   ~State() {
+    pipeline.reset();  // joins the workers
     if (fd >= 0) ::close(fd);
+  }
+
+  std::size_t accepted() const { return entries.size() + (pipeline ? pipeline->in_flight() : 0); }
+
+  // Appends the entry's stored bytes at the end of the file and records it.
+  DatResult<void> store(QmaEntry entry, ByteView stored) {
+    entry.comp_size = static_cast<std::uint32_t>(stored.size());
+    entry.offset = pos;
+    QM_TRY(write_all(fd, stored, pos));
+    entries.push_back(entry);
+    return {};
+  }
+
+  // Stores an entry the pipeline has finished; a failure fails the writer for good.
+  DatResult<void> store_pending(std::unique_ptr<detail::PendingEntry> p) {
+    if (p->failure) detail::warn_compression_failed(p->namespace_text, p->entry.file_id, *p->failure);
+    ByteView stored = p->data;
+    if (p->compressed) {
+      stored = *p->compressed;
+      p->entry.flags |= FLAG_COMPRESSED;
+    }
+    auto done = store(p->entry, stored);
+    if (!done) failed = done.error();
+    return done;
+  }
+
+  // Stores every finished entry at the front of the pipeline; with `wait`, every entry in flight.
+  DatResult<void> drain(bool wait) {
+    if (!pipeline) return {};
+    for (;;) {
+      auto p = wait ? pipeline->pop_front() : pipeline->try_pop_front();
+      if (!p) return {};
+      QM_TRY(store_pending(std::move(p)));
+    }
   }
 };
 
@@ -143,7 +187,25 @@ DatResult<QmaStreamWriter> QmaStreamWriter::create(const std::filesystem::path& 
   return QmaStreamWriter(std::move(state));
 }
 
-std::size_t QmaStreamWriter::entry_count() const { return state_ ? state_->entries.size() : 0; }
+std::size_t QmaStreamWriter::entry_count() const { return state_ ? state_->accepted() : 0; }
+
+DatResult<void> QmaStreamWriter::set_compression_workers(unsigned workers) {
+  if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
+  State& s = *state_;
+  if (s.failed) return dat_fail(*s.failed);
+  if (workers == compression_workers()) return {};
+  QM_TRY(s.drain(true));
+  s.pipeline.reset();
+  if (workers > 0) {
+    s.pipeline =
+        std::make_unique<detail::CompressionPipeline>(workers, IN_FLIGHT_ENTRIES_PER_WORKER * workers, IN_FLIGHT_BYTES);
+  }
+  return {};
+}
+
+unsigned QmaStreamWriter::compression_workers() const {
+  return state_ && state_->pipeline ? state_->pipeline->workers() : 0;
+}
 
 DatResult<void> QmaStreamWriter::add(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id,
                                      Bytes data) {
@@ -154,9 +216,10 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
                                              Bytes data, std::uint8_t flag_code) {
   if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
   State& s = *state_;
+  if (s.failed) return dat_fail(*s.failed);
   QM_TRY_ASSIGN(const ResourceNamespace ns, ResourceNamespace::create(namespace_));
   // Refused before the pair is marked seen, so nothing about this entry sticks.
-  QM_TRY(check_qma_entry_limits(namespace_, file_id, data.size(), s.entries.size()));
+  QM_TRY(check_qma_entry_limits(namespace_, file_id, data.size(), s.accepted()));
   if (!s.seen.insert(SeenKey{ns.bytes(), file_id}).second) {
     return dat_fail(DatError::DuplicateNamespacedId{std::string(namespace_), file_id});
   }
@@ -168,6 +231,18 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
   entry.size = static_cast<std::uint32_t>(data.size());
   entry.flags = static_cast<std::uint8_t>(flag_code << 2);
 
+  if (s.pipeline) {
+    auto pending = std::make_unique<detail::PendingEntry>();
+    pending->entry = entry;
+    pending->namespace_text = std::string(namespace_);
+    pending->data = std::move(data);
+    pending->try_compress = compress;
+    // Room first: store finished entries from the front until the queue takes one more.
+    while (s.pipeline->full()) QM_TRY(s.store_pending(s.pipeline->pop_front()));
+    s.pipeline->push(std::move(pending));
+    return s.drain(false);
+  }
+
   ByteView stored = data;
   if (compress) {
     auto compressed = s.compressor.compress(data);
@@ -178,13 +253,9 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
       entry.flags |= FLAG_COMPRESSED;
     }
   }
-  entry.comp_size = static_cast<std::uint32_t>(stored.size());
-  entry.offset = s.pos;
-  auto written = write_all(s.fd, stored, s.pos);
+  auto stored_ok = s.store(entry, stored);
   s.compressor.trim();
-  QM_TRY(written);
-  s.entries.push_back(entry);
-  return {};
+  return stored_ok;
 }
 
 DatResult<void> QmaStreamWriter::finish() && {
@@ -192,6 +263,9 @@ DatResult<void> QmaStreamWriter::finish() && {
   // Closes the file on every return, success or not.
   const std::unique_ptr<State> owned = std::move(state_);
   State& s = *owned;
+  if (s.failed) return dat_fail(*s.failed);
+  QM_TRY(s.drain(true));
+  s.pipeline.reset();
   s.seen = {};
 
   std::sort(s.entries.begin(), s.entries.end(), [](const QmaEntry& a, const QmaEntry& b) {

@@ -76,7 +76,18 @@ class QmaStreamWriter {
   DatResult<void> add(std::string_view namespace_, std::uint32_t file_id, std::uint32_t type_id, Bytes data);
   DatResult<void> finish() &&;
 
+  // Entries accepted so far, including those still being compressed.
   std::size_t entry_count() const;
+
+  // Compresses entries on `workers` threads; 0 (the default) compresses inside `add`. Blobs are still
+  // written in `add` order, so the archive is byte for byte the one a single-threaded writer makes.
+  // With workers, `add` checks the namespace, the limits and duplicates at once and queues the entry
+  // (waiting while the bounded queue of entries in flight is full); its blob is written by a later
+  // `add` or by `finish`. A write that fails there is returned by that call, and then by every later
+  // `add` and `finish`: the writer is failed for good. Changing the count first writes every entry in
+  // flight, so it can return such an error too.
+  DatResult<void> set_compression_workers(unsigned workers);
+  unsigned compression_workers() const;
 
   bool compress = true;
 
@@ -93,6 +104,9 @@ class QmaStreamWriter {
 class QmaReader {
  public:
   static DatResult<QmaReader> open(const std::filesystem::path& path);
+  // The same over a memory mapping of the file (see MappedFile): lookups without system calls, and
+  // compressed entries decompressed straight out of the mapping. Errors as `open`.
+  static DatResult<QmaReader> open_mapped(const std::filesystem::path& path);
   static DatResult<QmaReader> from_source(std::unique_ptr<FileExtPolyfill> source);
 
   DatResult<QmaEntry> find_entry_in_namespace(std::string_view namespace_, std::uint32_t file_id) const;
@@ -108,10 +122,10 @@ class QmaReader {
 
  private:
   QmaReader(std::unique_ptr<FileExtPolyfill> source, QmaHeader header, std::uint64_t file_len,
-            std::vector<QmaNamespaceIndexEntry> namespaces)
-      : source_(std::move(source)), header_(header), file_len_(file_len), namespaces_(std::move(namespaces)) {}
+            std::vector<QmaNamespaceIndexEntry> namespaces);
 
   std::unique_ptr<FileExtPolyfill> source_;
+  ByteView mapped_;  // the whole file when the source is a MappedFile; empty otherwise
   QmaHeader header_;
   std::uint64_t file_len_ = 0;
   std::vector<QmaNamespaceIndexEntry> namespaces_;
