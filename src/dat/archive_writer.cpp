@@ -130,15 +130,48 @@ struct QmaStreamWriter::State {
     if (fd >= 0) ::close(fd);
   }
 
-  std::size_t accepted() const { return entries.size() + (pipeline ? pipeline->in_flight() : 0); }
+  std::size_t write_buffer_limit = 0;  // 0: every blob is written by its own add
+  Bytes batch;                         // blobs not yet written, back to back
+  std::vector<QmaEntry> batched;       // their entries, offsets already assigned
 
-  // Appends the entry's stored bytes at the end of the file and records it.
+  std::size_t accepted() const { return entries.size() + batched.size() + (pipeline ? pipeline->in_flight() : 0); }
+  // Whether a blob may reach the file after its add returned; then a failed write fails the writer.
+  bool deferred() const { return pipeline != nullptr || write_buffer_limit > 0; }
+
+  // Appends the entry's stored bytes at the end of the file (or of the batch) and records it.
   DatResult<void> store(QmaEntry entry, ByteView stored) {
     entry.comp_size = static_cast<std::uint32_t>(stored.size());
+    if (write_buffer_limit > 0) {
+      if (!batch.empty() && batch.size() + stored.size() > write_buffer_limit) QM_TRY(flush_batch());
+      if (!batch.empty() || stored.size() < write_buffer_limit) {
+        entry.offset = pos + batch.size();
+        batch.insert(batch.end(), stored.begin(), stored.end());
+        batched.push_back(entry);
+        return {};
+      }
+      // A blob as large as the buffer goes straight to the file, without a copy.
+    }
     entry.offset = pos;
     QM_TRY(write_all(fd, stored, pos));
     entries.push_back(entry);
     return {};
+  }
+
+  // Writes the batched blobs with one write and records their entries.
+  DatResult<void> flush_batch() {
+    if (batch.empty()) return {};
+    auto written = write_all(fd, batch, pos);
+    batch.clear();
+    if (written) entries.insert(entries.end(), batched.begin(), batched.end());
+    batched.clear();
+    QM_TRY(written);
+    return {};
+  }
+
+  // A failure of a deferred write is kept and returned by every later call.
+  DatResult<void> sticky(DatResult<void> result) {
+    if (!result && deferred()) failed = result.error();
+    return result;
   }
 
   // Stores an entry the pipeline has finished; a failure fails the writer for good.
@@ -149,9 +182,7 @@ struct QmaStreamWriter::State {
       stored = *p->compressed;
       p->entry.flags |= FLAG_COMPRESSED;
     }
-    auto done = store(p->entry, stored);
-    if (!done) failed = done.error();
-    return done;
+    return sticky(store(p->entry, stored));
   }
 
   // Stores every finished entry at the front of the pipeline; with `wait`, every entry in flight.
@@ -200,6 +231,17 @@ DatResult<void> QmaStreamWriter::set_compression_workers(unsigned workers) {
     s.pipeline =
         std::make_unique<detail::CompressionPipeline>(workers, IN_FLIGHT_ENTRIES_PER_WORKER * workers, IN_FLIGHT_BYTES);
   }
+  return {};
+}
+
+DatResult<void> QmaStreamWriter::set_write_buffer_size(std::size_t bytes) {
+  if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
+  State& s = *state_;
+  if (s.failed) return dat_fail(*s.failed);
+  QM_TRY(s.drain(true));
+  QM_TRY(s.sticky(s.flush_batch()));
+  s.write_buffer_limit = bytes;
+  if (bytes == 0) s.batch = {};
   return {};
 }
 
@@ -255,7 +297,7 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
   }
   auto stored_ok = s.store(entry, stored);
   s.compressor.trim();
-  return stored_ok;
+  return s.sticky(std::move(stored_ok));
 }
 
 DatResult<void> QmaStreamWriter::finish() && {
@@ -266,6 +308,8 @@ DatResult<void> QmaStreamWriter::finish() && {
   if (s.failed) return dat_fail(*s.failed);
   QM_TRY(s.drain(true));
   s.pipeline.reset();
+  QM_TRY(s.flush_batch());
+  s.batch = {};
   s.seen = {};
 
   std::sort(s.entries.begin(), s.entries.end(), [](const QmaEntry& a, const QmaEntry& b) {

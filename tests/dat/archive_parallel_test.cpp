@@ -85,11 +85,14 @@ std::vector<Item> mixed_corpus() {
   return items;
 }
 
-// Packs `items`, switching to `workers[k]` compression workers before item k * items / workers.size().
-Bytes pack(const std::filesystem::path& path, const std::vector<Item>& items, const std::vector<unsigned>& workers) {
+// Packs `items` with a write buffer of `buffer` bytes, switching to `workers[k]` compression workers
+// before item k * items / workers.size().
+Bytes pack(const std::filesystem::path& path, const std::vector<Item>& items, const std::vector<unsigned>& workers,
+           std::size_t buffer = 0) {
   auto writer = QmaStreamWriter::create(path);
   EXPECT_TRUE(writer.has_value());
   if (!writer) return {};
+  EXPECT_TRUE(writer->set_write_buffer_size(buffer).has_value());
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i * workers.size() % items.size() == 0 || i == 0) {
       const unsigned n = workers[i * workers.size() / items.size()];
@@ -112,11 +115,16 @@ TEST(ArchiveParallel, WorkersWriteTheSameBytesAsTheSingleThreadedWriter) {
   const Bytes reference = pack(dir / "single.qma", items, {0});
   ASSERT_GT(reference.size(), 28U);
 
-  const std::vector<std::vector<unsigned>> schedules = {{1}, {2}, {3}, {8}, {0, 2, 0, 3}, {4, 1}};
-  for (const auto& schedule : schedules) {
-    const Bytes parallel = pack(dir / "parallel.qma", items, schedule);
-    EXPECT_TRUE(parallel == reference) << "schedule starting with " << schedule.front() << " workers, "
-                                       << schedule.size() << " steps";
+  struct Config {
+    std::vector<unsigned> workers;
+    std::size_t buffer;
+  };
+  const Config configs[] = {{{1}, 0},    {{2}, 0},    {{3}, 0},       {{8}, 0},       {{0, 2, 0, 3}, 0},
+                            {{4, 1}, 0}, {{0}, 4096}, {{0}, 1 << 20}, {{2}, 1 << 20}, {{0, 3}, 100000}};
+  for (const auto& config : configs) {
+    const Bytes parallel = pack(dir / "parallel.qma", items, config.workers, config.buffer);
+    EXPECT_TRUE(parallel == reference) << "starting with " << config.workers.front() << " workers, "
+                                       << config.workers.size() << " steps, buffer " << config.buffer;
   }
 
   // And the content reads back.
@@ -169,9 +177,11 @@ TEST(ArchiveParallel, DroppingAWriterWithEntriesInFlightStopsCleanly) {
 }
 
 // In a forked child under a 64 KiB file-size limit (SIGXFSZ ignored, so writes fail with EFBIG), packs
-// `count` incompressible 40 KiB entries with two workers. Reports the index of the first add that
-// failed (-1 if none), whether every later add failed too, and the errno of the add and finish errors.
-std::string pack_over_limit(std::uint32_t count, const std::filesystem::path& path) {
+// `count` incompressible 40 KiB entries with `workers` workers and a write buffer of `buffer` bytes. Reports the index
+// of the first add that failed (-1 if none), whether every later add failed too, and the errno of the add and finish
+// errors.
+std::string pack_over_limit(std::uint32_t count, unsigned workers, std::size_t buffer,
+                            const std::filesystem::path& path) {
   const int rlimit_ok = [] {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{64 * 1024, 64 * 1024};
@@ -180,7 +190,7 @@ std::string pack_over_limit(std::uint32_t count, const std::filesystem::path& pa
   if (rlimit_ok != 0) return "setrlimit failed";
   auto writer = QmaStreamWriter::create(path);
   if (!writer) return "create failed";
-  if (!writer->set_compression_workers(2)) return "workers failed";
+  if (!writer->set_compression_workers(workers) || !writer->set_write_buffer_size(buffer)) return "setup failed";
   std::mt19937 rng(count);
   int first_failed = -1;
   int add_errno = 0;
@@ -207,24 +217,24 @@ std::string pack_over_limit(std::uint32_t count, const std::filesystem::path& pa
          std::to_string(add_errno) + " " + std::to_string(finish_errno);
 }
 
-std::string run_in_child(std::uint32_t count, const std::filesystem::path& path) {
+std::string run_in_child(std::uint32_t count, unsigned workers, std::size_t buffer, const std::filesystem::path& path) {
   int fds[2];
   if (::pipe(fds) != 0) return "pipe failed";
   const pid_t pid = ::fork();
   if (pid < 0) return "fork failed";
   if (pid == 0) {
     ::close(fds[0]);
-    const std::string report = pack_over_limit(count, path);
+    const std::string report = pack_over_limit(count, workers, buffer, path);
     const bool ok = ::write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
     ::_exit(ok ? 0 : 3);
   }
   ::close(fds[1]);
   std::string report;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+  char chunk[256];
+  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
-    report.append(buffer, static_cast<std::size_t>(n));
+    report.append(chunk, static_cast<std::size_t>(n));
   }
   ::close(fds[0]);
   int status = 0;
@@ -236,27 +246,35 @@ std::string run_in_child(std::uint32_t count, const std::filesystem::path& path)
 
 TEST(ArchiveParallel, AFailedDeferredWriteReachesTheCaller) {
   const TempDir dir;
+  const std::string efbig = std::to_string(EFBIG);
   // Three entries may all still be in flight when the last add returns: then finish reports the
-  // failure. Forty cannot be: an add reports it, and every later add and finish report it again.
-  const auto few = run_in_child(3, dir / "few.qma");
-  EXPECT_TRUE(few == "-1 sticky 0 " + std::to_string(EFBIG) ||
-              few == "1 sticky " + std::to_string(EFBIG) + " " + std::to_string(EFBIG) ||
-              few == "2 sticky " + std::to_string(EFBIG) + " " + std::to_string(EFBIG))
+  // failure, else the add that wrote the second entry (the first fits under the limit).
+  const auto few = run_in_child(3, 2, 0, dir / "few.qma");
+  EXPECT_TRUE(few == "-1 sticky 0 " + efbig || few == "1 sticky " + efbig + " " + efbig ||
+              few == "2 sticky " + efbig + " " + efbig)
       << few;
-  const auto many = run_in_child(40, dir / "many.qma");
-  std::istringstream in(many);
-  int first = 0;
-  std::string sticky;
-  int add_errno = 0;
-  int finish_errno = 0;
-  in >> first >> sticky >> add_errno >> finish_errno;
-  EXPECT_GE(first, 1) << many;  // the first entry fits under the limit
-  EXPECT_EQ(sticky, "sticky") << many;
-  EXPECT_EQ(add_errno, EFBIG) << many;
-  EXPECT_EQ(finish_errno, EFBIG) << many;
-  for (const char* name : {"few.qma", "many.qma"}) {
+  // Forty cannot all be in flight: an add reports the failure, and every later add and finish report
+  // it again; with workers, with a write buffer, and with both.
+  struct Config {
+    unsigned workers;
+    std::size_t buffer;
+  };
+  for (const Config config : {Config{2, 0}, Config{0, 256 * 1024}, Config{2, 256 * 1024}}) {
+    const auto name = "many-" + std::to_string(config.workers) + "-" + std::to_string(config.buffer) + ".qma";
+    const auto many = run_in_child(40, config.workers, config.buffer, dir / name);
+    std::istringstream in(many);
+    int first = 0;
+    std::string sticky;
+    int add_errno = 0;
+    int finish_errno = 0;
+    in >> first >> sticky >> add_errno >> finish_errno;
+    EXPECT_GE(first, 1) << name << ": " << many;
+    EXPECT_EQ(sticky, "sticky") << name << ": " << many;
+    EXPECT_EQ(add_errno, EFBIG) << name << ": " << many;
+    EXPECT_EQ(finish_errno, EFBIG) << name << ": " << many;
     EXPECT_FALSE(QmaReader::open(dir / name).has_value()) << name;
   }
+  EXPECT_FALSE(QmaReader::open(dir / "few.qma").has_value());
 }
 
 }  // namespace
