@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs every benchmark and the whole-process comparisons, then prints the results table.
+#
+#   bench/run_all.sh                 # full run: 100,000-file corpus, 5 repetitions
+#   QM_BENCH_FILES=3000 REPS=1 bench/run_all.sh   # a quick smoke run
+#
+# Environment: QM_BENCH_FILES (corpus size, default 100000), QM_BENCH_DIR (work directory, default
+# /tmp/quillmarsh-bench; needs about 3 GB), REPS (repetitions, default 5). Figures taken while other
+# heavy processes run are worthless: the script warns when the load average is high.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+export QM_BENCH_FILES=${QM_BENCH_FILES:-100000}
+export QM_BENCH_DIR=${QM_BENCH_DIR:-/tmp/quillmarsh-bench}
+reps=${REPS:-5}
+build=$root/build/bench
+out=$QM_BENCH_DIR/results
+mkdir -p "$out"
+
+bash "$here/install_peers.sh"
+cmake --preset bench -S "$root" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_pack bench_lookup bench_growth bench_tools qm_bench_corpus quillmarsh
+
+load=$(cut -d' ' -f1 /proc/loadavg)
+if awk -v l="$load" 'BEGIN { exit !(l > 0.5) }'; then
+  echo "warning: load average is $load; figures taken now are not comparable" >&2
+fi
+
+{
+  echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  echo "cpu: $(lscpu | sed -n 's/^Model name: *//p') ($(nproc) logical CPUs)"
+  echo "memory: $(free -g | awk '/^Mem:/ {print $2}') GiB"
+  echo "kernel: $(uname -sr)"
+  echo "compiler: $(c++ --version | head -1)"
+  echo "zstd: $(dpkg-query -W -f='${Version}' libzstd-dev); libzip: $(pkg-config --modversion libzip 2>/dev/null || echo none)"
+  echo "peers: $(zip -v | sed -n 2p | sed 's/^ *//'); $(tar --version | head -1); $(hyperfine --version)"
+  echo "filesystem of $QM_BENCH_DIR: $(df -T "$QM_BENCH_DIR" | awk 'NR==2 {print $2}')"
+  echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "corpus: $QM_BENCH_FILES files; repetitions: $reps"
+} > "$out/machine.txt"
+cat "$out/machine.txt"
+
+run() {
+  local name=$1
+  shift
+  "$build/bench/bench_$name" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+    --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@"
+}
+run pack
+run lookup
+run growth
+run tools
+
+# The corpus as a tree of files, written once per size ("N files, B bytes" kept beside it).
+corpus=$QM_BENCH_DIR/corpus
+if [[ ! -f $corpus.info-$QM_BENCH_FILES ]]; then
+  rm -rf "$corpus" "$corpus".info-*
+  "$build/bench/qm_bench_corpus" "$corpus" "$QM_BENCH_FILES" > "$corpus.info-$QM_BENCH_FILES.tmp"
+  mv "$corpus.info-$QM_BENCH_FILES.tmp" "$corpus.info-$QM_BENCH_FILES"
+fi
+cp "$corpus.info-$QM_BENCH_FILES" "$out/corpus.txt"
+bash "$here/run_hyperfine.sh" "$build/apps/quillmarsh/quillmarsh" "$corpus" "$out" "$reps"
+
+echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)" >> "$out/machine.txt"
+python3 "$here/summarize.py" "$out" | tee "$out/summary.md"
