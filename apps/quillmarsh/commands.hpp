@@ -28,6 +28,7 @@ struct PackOptions {
   bool no_compress = false;
   bool no_derive = false;
   bool tree = false;
+  unsigned jobs = 1;  // compression threads; 1 compresses inside the packing thread
   std::vector<std::filesystem::path> inputs;
 };
 struct PackSummary {

@@ -178,6 +178,14 @@ TEST(Pack, DerivesKinematicsFromPortalSetupsTablesAndReferencedAnimations) {
   EXPECT_FALSE(read_entries(world.dir / "plain.qma").contains(CORE_ASSET));
 }
 
+TEST(Pack, CompressionThreadsMakeTheSameArchive) {
+  const World world;
+  ASSERT_EQ(world.run({"pack", "-o", "one.qma", "content/portal", "content/cell"}).code, 0);
+  ASSERT_EQ(world.run({"pack", "-j", "4", "-o", "four.qma", "content/portal", "content/cell"}).code, 0);
+  EXPECT_EQ(slurp(world.dir / "one.qma"), slurp(world.dir / "four.qma"));
+  EXPECT_EQ(world.run({"pack", "-j", "0", "-o", "none.qma", "content/portal"}).code, 2);
+}
+
 TEST(Pack, UndecodableFileFailsNamingItsIdAndLeavesNoOutput) {
   const World world;
   spit(world.dir / "out.qma", "the previous archive");
