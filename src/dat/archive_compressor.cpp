@@ -70,10 +70,21 @@ void warn_compression_failed(std::string_view namespace_, std::uint32_t file_id,
   }
 }
 
-CompressionPipeline::CompressionPipeline(unsigned workers, std::size_t max_entries, std::size_t max_bytes)
-    : max_entries_(max_entries == 0 ? 1 : max_entries), max_bytes_(max_bytes) {
-  threads_.reserve(workers);
-  for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { run_worker(); });
+CompressionPipeline::CompressionPipeline(std::size_t max_entries, std::size_t max_bytes)
+    : max_entries_(max_entries == 0 ? 1 : max_entries), max_bytes_(max_bytes) {}
+
+tl::expected<std::unique_ptr<CompressionPipeline>, std::string> CompressionPipeline::start(unsigned workers,
+                                                                                           std::size_t max_entries,
+                                                                                           std::size_t max_bytes) {
+  auto pipeline = std::make_unique<CompressionPipeline>(max_entries, max_bytes);
+  try {
+    pipeline->threads_.reserve(workers);
+    for (unsigned i = 0; i < workers; ++i) pipeline->threads_.emplace_back([p = pipeline.get()] { p->run_worker(); });
+  } catch (const std::exception& e) {
+    // The destructor stops and joins the workers that did start.
+    return tl::unexpected(std::string("cannot start compression workers: ") + e.what());
+  }
+  return pipeline;
 }
 
 CompressionPipeline::~CompressionPipeline() {

@@ -66,7 +66,11 @@ struct PendingEntry {
 // of input are in flight (a single larger entry is always let in), which bounds memory.
 class CompressionPipeline {
  public:
-  CompressionPipeline(unsigned workers, std::size_t max_entries, std::size_t max_bytes);
+  // Starts the workers; the operating system's refusal to start a thread is an error text.
+  static tl::expected<std::unique_ptr<CompressionPipeline>, std::string> start(unsigned workers,
+                                                                               std::size_t max_entries,
+                                                                               std::size_t max_bytes);
+  CompressionPipeline(std::size_t max_entries, std::size_t max_bytes);
   CompressionPipeline(const CompressionPipeline&) = delete;
   CompressionPipeline& operator=(const CompressionPipeline&) = delete;
   // Stops the workers; entries still in flight are dropped.

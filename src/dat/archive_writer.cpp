@@ -1,5 +1,6 @@
 // The one-pass archive writer: blobs go to disk as they arrive, the index is sorted and written by finish.
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -222,15 +223,21 @@ std::size_t QmaStreamWriter::entry_count() const { return state_ ? state_->accep
 
 DatResult<void> QmaStreamWriter::set_compression_workers(unsigned workers) {
   if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
+  if (workers > QMA_MAX_COMPRESSION_WORKERS) {
+    return dat_fail(DatError::Other{fmt::format("Cannot use {} compression workers: at most {} are supported", workers,
+                                                QMA_MAX_COMPRESSION_WORKERS)});
+  }
   State& s = *state_;
   if (s.failed) return dat_fail(*s.failed);
   if (workers == compression_workers()) return {};
   QM_TRY(s.drain(true));
-  s.pipeline.reset();
+  std::unique_ptr<detail::CompressionPipeline> pipeline;
   if (workers > 0) {
-    s.pipeline =
-        std::make_unique<detail::CompressionPipeline>(workers, IN_FLIGHT_ENTRIES_PER_WORKER * workers, IN_FLIGHT_BYTES);
+    auto started = detail::CompressionPipeline::start(workers, IN_FLIGHT_ENTRIES_PER_WORKER * workers, IN_FLIGHT_BYTES);
+    if (!started) return dat_fail(DatError::Other{std::move(started.error())});
+    pipeline = std::move(*started);
   }
+  s.pipeline = std::move(pipeline);
   return {};
 }
 

@@ -149,7 +149,12 @@ TEST(ArchiveParallel, ChecksInAddStaySynchronous) {
   auto empty_ns = writer->add("", 1, 0, Bytes(10, 'c'));
   ASSERT_FALSE(empty_ns.has_value());
   EXPECT_NE(empty_ns.error().get_if<DatError::InvalidNamespace>(), nullptr);
-  // Neither failure disturbs the writer.
+  // An absurd worker count is refused up front rather than exhausting the system's threads.
+  auto too_many = writer->set_compression_workers(QMA_MAX_COMPRESSION_WORKERS + 1);
+  ASSERT_FALSE(too_many.has_value());
+  EXPECT_EQ(too_many.error().to_string(), "Other error: Cannot use 257 compression workers: at most 256 are supported");
+  EXPECT_EQ(writer->compression_workers(), 2U);
+  // None of these failures disturbs the writer.
   ASSERT_TRUE(writer->add("eor/cell", 0x0E000004, 0, Bytes()).has_value());
   ASSERT_TRUE(std::move(*writer).finish().has_value());
 

@@ -24,6 +24,8 @@ inline constexpr std::size_t QMA_NAMESPACE_RECORD_SIZE = 40;
 inline constexpr std::uint32_t QMA_VERSION = 2;
 inline constexpr std::uint8_t FLAG_COMPRESSED = 0x01;
 inline constexpr std::array<std::uint8_t, 4> QMA_MAGIC = {0x51, 0x4D, 0x41, 0x00};  // "QMA\0"
+// The most compression threads a writer starts.
+inline constexpr unsigned QMA_MAX_COMPRESSION_WORKERS = 256;
 // 60 × entry_count must fit in 32 bits.
 inline constexpr std::uint32_t QMA_MAX_ENTRIES = 0xFFFFFFFFU / QMA_ENTRY_SIZE;
 
@@ -86,7 +88,8 @@ class QmaStreamWriter {
   // (waiting while the bounded queue of entries in flight is full); its blob is written by a later
   // `add` or by `finish`. A write that fails there is returned by that call, and then by every later
   // `add` and `finish`: the writer is failed for good. Changing the count first writes every entry in
-  // flight, so it can return such an error too.
+  // flight, so it can return such an error too. More than QMA_MAX_COMPRESSION_WORKERS, or threads the
+  // system refuses to start, is an error after which the writer goes on with the workers it had.
   DatResult<void> set_compression_workers(unsigned workers);
   unsigned compression_workers() const;
 
