@@ -107,19 +107,19 @@ bool CompressionPipeline::full() const {
 }
 
 void CompressionPipeline::push(std::unique_ptr<PendingEntry> entry) {
-  bool queued = false;
+  bool wake = false;
   {
     const std::lock_guard lock(mutex_);
     bytes_in_flight_ += entry->data.size();
     if (entry->try_compress) {
       todo_.push_back(entry.get());
-      queued = true;
+      wake = idle_workers_ > 0;  // a busy worker finds the entry on its own
     } else {
       entry->done = true;  // stored as given: nothing for a worker to do
     }
     window_.push_back(std::move(entry));
   }
-  if (queued) work_ready_.notify_one();
+  if (wake) work_ready_.notify_one();
 }
 
 std::unique_ptr<PendingEntry> CompressionPipeline::take_front_locked() {
@@ -132,7 +132,9 @@ std::unique_ptr<PendingEntry> CompressionPipeline::take_front_locked() {
 std::unique_ptr<PendingEntry> CompressionPipeline::pop_front() {
   std::unique_lock lock(mutex_);
   if (window_.empty()) return nullptr;
+  caller_waiting_ = true;
   front_done_.wait(lock, [this] { return window_.front()->done; });
+  caller_waiting_ = false;
   return take_front_locked();
 }
 
@@ -144,28 +146,41 @@ std::unique_ptr<PendingEntry> CompressionPipeline::try_pop_front() {
 
 void CompressionPipeline::run_worker() {
   EntryCompressor compressor;
+  std::vector<PendingEntry*> claimed;
   for (;;) {
-    PendingEntry* entry = nullptr;
+    claimed.clear();
     {
       std::unique_lock lock(mutex_);
+      ++idle_workers_;
       work_ready_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+      --idle_workers_;
       if (stopping_) return;
-      entry = todo_.front();
-      todo_.pop_front();
+      // Small entries are claimed a few at a time, so that locking and waking cost little per entry.
+      std::size_t bytes = 0;
+      while (!todo_.empty() && claimed.size() < CLAIM_ENTRIES && bytes < CLAIM_BYTES) {
+        claimed.push_back(todo_.front());
+        bytes += todo_.front()->data.size();
+        todo_.pop_front();
+      }
+      if (!todo_.empty() && idle_workers_ > 0) work_ready_.notify_one();
     }
-    // The entry is this worker's alone until it is marked done; the window keeps it alive.
-    auto frame = compressor.compress(entry->data);
-    if (!frame) {
-      entry->failure = std::move(frame.error());
-    } else if (frame->size() < entry->data.size()) {
-      entry->compressed.emplace(frame->begin(), frame->end());
+    // Claimed entries are this worker's alone until they are marked done; the window keeps them alive.
+    for (PendingEntry* entry : claimed) {
+      auto frame = compressor.compress(entry->data);
+      if (!frame) {
+        entry->failure = std::move(frame.error());
+      } else if (frame->size() < entry->data.size()) {
+        entry->compressed.emplace(frame->begin(), frame->end());
+      }
     }
     compressor.trim();
+    bool wake = false;
     {
       const std::lock_guard lock(mutex_);
-      entry->done = true;
+      for (PendingEntry* entry : claimed) entry->done = true;
+      wake = caller_waiting_;
     }
-    front_done_.notify_all();
+    if (wake) front_done_.notify_all();
   }
 }
 

@@ -66,6 +66,10 @@ struct PendingEntry {
 // of input are in flight (a single larger entry is always let in), which bounds memory.
 class CompressionPipeline {
  public:
+  // What a worker claims at once: up to this many entries, stopping once their input reaches the bytes.
+  static constexpr std::size_t CLAIM_ENTRIES = 8;
+  static constexpr std::size_t CLAIM_BYTES = 32 * 1024;
+
   // Starts the workers; the operating system's refusal to start a thread is an error text.
   static tl::expected<std::unique_ptr<CompressionPipeline>, std::string> start(unsigned workers,
                                                                                std::size_t max_entries,
@@ -98,6 +102,8 @@ class CompressionPipeline {
   std::deque<std::unique_ptr<PendingEntry>> window_;  // in add order
   std::deque<PendingEntry*> todo_;                    // not yet claimed by a worker, in add order
   std::size_t bytes_in_flight_ = 0;
+  unsigned idle_workers_ = 0;    // workers waiting for work
+  bool caller_waiting_ = false;  // the caller waits for the front entry
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };
