@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using quillmarsh::Bytes;
 using quillmarsh::testing::TempDir;
 
-struct Run {
+struct ProgramRun {
   bool exited = false;  // false: killed by a signal
   int code = -1;
   std::string stderr_text;
@@ -33,8 +33,8 @@ struct Run {
 
 // Runs the program with `args` in a child whose files may not grow past `limit` bytes (none if 0).
 // Its stderr comes back through a pipe, which no file-size limit applies to.
-Run run_program(const std::vector<std::string>& args, rlim_t limit) {
-  Run run;
+ProgramRun run_program(const std::vector<std::string>& args, rlim_t limit) {
+  ProgramRun run;
   int fds[2];
   if (::pipe(fds) != 0) return run;
   const pid_t pid = ::fork();
@@ -110,7 +110,7 @@ TEST(CliWriteFaults, PackCutOffByAFileSizeLimitLeavesNoOutput) {
                                          "--namespace",  "eor/portal", input.string()};
 
   // Without a limit the same command succeeds, so the failures below are the limit's doing.
-  const Run full = run_program(args, 0);
+  const ProgramRun full = run_program(args, 0);
   ASSERT_TRUE(full.exited && full.code == 0) << full.stderr_text;
   const auto total = fs::file_size(output);
   fs::remove(output);
@@ -119,7 +119,7 @@ TEST(CliWriteFaults, PackCutOffByAFileSizeLimitLeavesNoOutput) {
        {rlim_t{1}, rlim_t{23}, rlim_t{24}, rlim_t{100}, rlim_t{4000}, rlim_t{9000}, static_cast<rlim_t>(total / 2),
         static_cast<rlim_t>(total - 61), static_cast<rlim_t>(total - 1)}) {
     SCOPED_TRACE("file size limit " + std::to_string(limit) + " of " + std::to_string(total));
-    const Run run = run_program(args, limit);
+    const ProgramRun run = run_program(args, limit);
     EXPECT_TRUE(run.exited) << "killed by a signal";
     EXPECT_NE(run.code, 0) << "a cut-off archive was reported as written";
     EXPECT_LT(run.code, 120) << "the child could not start the program";
