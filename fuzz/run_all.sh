@@ -34,6 +34,7 @@ run_one() {
   local target="$1"
   local work="$build/work/$target" artifacts="$build/artifacts/$target" dict=()
   mkdir -p "$work" "$artifacts"
+  rm -f "$build/logs/$target.rc"
   cp fuzz/corpus/"$target"/* "$work"/
   [[ -f fuzz/dict/$target.dict ]] && dict=(-dict="fuzz/dict/$target.dict")
   "$build/fuzz_$target" "$work" "${dict[@]}" -max_total_time="$seconds" -rss_limit_mb=512 -timeout=10 \
