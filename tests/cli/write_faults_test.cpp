@@ -106,25 +106,30 @@ TEST(CliWriteFaults, PackCutOffByAFileSizeLimitLeavesNoOutput) {
   write_file(input / "01000002.bin", noise(2000, 3));
   write_file(input / "08000001", Bytes(4000, 0x55));  // compresses
   const fs::path output = output_dir / "bundle.qma";
-  const std::vector<std::string> args = {QUILLMARSH_EXE, "pack",       "-o",          output.string(),
-                                         "--namespace",  "eor/portal", input.string()};
+  // Compressing inside the writer, and on worker threads whose writes are deferred.
+  for (const std::vector<std::string>& jobs : {std::vector<std::string>{}, std::vector<std::string>{"-j", "2"}}) {
+    std::vector<std::string> args = {QUILLMARSH_EXE, "pack", "-o", output.string(), "--namespace", "eor/portal"};
+    args.insert(args.end(), jobs.begin(), jobs.end());
+    args.push_back(input.string());
+    SCOPED_TRACE(jobs.empty() ? "single-threaded" : "-j 2");
 
-  // Without a limit the same command succeeds, so the failures below are the limit's doing.
-  const ProgramRun full = run_program(args, 0);
-  ASSERT_TRUE(full.exited && full.code == 0) << full.stderr_text;
-  const auto total = fs::file_size(output);
-  fs::remove(output);
+    // Without a limit the same command succeeds, so the failures below are the limit's doing.
+    const ProgramRun full = run_program(args, 0);
+    ASSERT_TRUE(full.exited && full.code == 0) << full.stderr_text;
+    const auto total = fs::file_size(output);
+    fs::remove(output);
 
-  for (const rlim_t limit :
-       {rlim_t{1}, rlim_t{23}, rlim_t{24}, rlim_t{100}, rlim_t{4000}, rlim_t{9000}, static_cast<rlim_t>(total / 2),
-        static_cast<rlim_t>(total - 61), static_cast<rlim_t>(total - 1)}) {
-    SCOPED_TRACE("file size limit " + std::to_string(limit) + " of " + std::to_string(total));
-    const ProgramRun run = run_program(args, limit);
-    EXPECT_TRUE(run.exited) << "killed by a signal";
-    EXPECT_NE(run.code, 0) << "a cut-off archive was reported as written";
-    EXPECT_LT(run.code, 120) << "the child could not start the program";
-    EXPECT_FALSE(run.stderr_text.empty());
-    EXPECT_EQ(directory_listing(output_dir), std::vector<std::string>{}) << run.stderr_text;
+    for (const rlim_t limit :
+         {rlim_t{1}, rlim_t{23}, rlim_t{24}, rlim_t{100}, rlim_t{4000}, rlim_t{9000}, static_cast<rlim_t>(total / 2),
+          static_cast<rlim_t>(total - 61), static_cast<rlim_t>(total - 1)}) {
+      SCOPED_TRACE("file size limit " + std::to_string(limit) + " of " + std::to_string(total));
+      const ProgramRun run = run_program(args, limit);
+      EXPECT_TRUE(run.exited) << "killed by a signal";
+      EXPECT_NE(run.code, 0) << "a cut-off archive was reported as written";
+      EXPECT_LT(run.code, 120) << "the child could not start the program";
+      EXPECT_FALSE(run.stderr_text.empty());
+      EXPECT_EQ(directory_listing(output_dir), std::vector<std::string>{}) << run.stderr_text;
+    }
   }
 #endif
 }
