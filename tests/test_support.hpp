@@ -18,7 +18,8 @@ class TempDir {
   TempDir() {
     std::random_device rd;
     for (;;) {
-      path_ = std::filesystem::temp_directory_path() / ("quillmarsh-test-" + std::to_string(rd()) + std::to_string(rd()));
+      path_ =
+          std::filesystem::temp_directory_path() / ("quillmarsh-test-" + std::to_string(rd()) + std::to_string(rd()));
       std::error_code ec;
       if (std::filesystem::create_directory(path_, ec)) break;
     }

@@ -1,9 +1,9 @@
 #include "quillmarsh/common/binary.hpp"
 
+#include <fmt/format.h>
+
 #include <bit>
 #include <cstring>
-
-#include <fmt/format.h>
 
 namespace quillmarsh {
 
@@ -17,8 +17,8 @@ IoError IoError::from_errno(int err) {
 
 std::string IoError::debug_string() const {
   static constexpr const char* kinds[] = {"UnexpectedEof", "WriteZero", "Interrupted", "Os"};
-  return fmt::format("IoError {{ kind: {}, os_errno: {}, message: \"{}\" }}", kinds[static_cast<int>(kind)],
-                     os_errno, message);
+  return fmt::format("IoError {{ kind: {}, os_errno: {}, message: \"{}\" }}", kinds[static_cast<int>(kind)], os_errno,
+                     message);
 }
 
 BinError BinError::with_context(std::string message, const char* file, int line) && {

@@ -11,12 +11,18 @@ std::string DatError::to_string() const {
     std::string operator()(const NotFound& v) const {
       return fmt::format("File ID {:08X} not found in provider", v.file_id);
     }
-    std::string operator()(const DuplicateId& v) const { return fmt::format("Duplicate File ID {:08X} detected", v.file_id); }
+    std::string operator()(const DuplicateId& v) const {
+      return fmt::format("Duplicate File ID {:08X} detected", v.file_id);
+    }
     std::string operator()(const DuplicateNamespacedId& v) const {
       return fmt::format("Duplicate namespaced file {}:{:08X} detected", v.namespace_, v.file_id);
     }
-    std::string operator()(const InvalidMagic& v) const { return fmt::format("Invalid magic for format: {}", v.format); }
-    std::string operator()(const UnsupportedVersion& v) const { return fmt::format("Unsupported version: {}", v.version); }
+    std::string operator()(const InvalidMagic& v) const {
+      return fmt::format("Invalid magic for format: {}", v.format);
+    }
+    std::string operator()(const UnsupportedVersion& v) const {
+      return fmt::format("Unsupported version: {}", v.version);
+    }
     std::string operator()(const InvalidNamespace& v) const { return fmt::format("Invalid namespace: {}", v.reason); }
     std::string operator()(const Corruption& v) const { return fmt::format("Corruption detected: {}", v.reason); }
     std::string operator()(const DecompressionFailed& v) const {

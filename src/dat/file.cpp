@@ -1,11 +1,11 @@
 #include "quillmarsh/dat/file.hpp"
 
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace quillmarsh::dat {
 
@@ -50,8 +50,7 @@ tl::expected<void, IoError> File::read_exact_at_compat(std::span<std::uint8_t> b
   return {};
 }
 
-tl::expected<void, IoError> MemoryFile::read_exact_at_compat(std::span<std::uint8_t> buf,
-                                                             std::uint64_t offset) const {
+tl::expected<void, IoError> MemoryFile::read_exact_at_compat(std::span<std::uint8_t> buf, std::uint64_t offset) const {
   if (buf.empty()) return {};
   if (offset > bytes_.size() || bytes_.size() - offset < buf.size()) {
     return tl::unexpected(IoError::unexpected_eof());

@@ -1,8 +1,8 @@
 #include "quillmarsh/dat/resource.hpp"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 namespace quillmarsh::dat {
 

@@ -20,9 +20,7 @@ std::string ToolError::to_string() const {
       return fmt::format("invalid progress template: {}", v.text);
     }
     std::string operator()(const Validation& v) const { return fmt::format("invalid input: {}", v.text); }
-    std::string operator()(const AssetDerivation& v) const {
-      return fmt::format("failed to derive asset: {}", v.text);
-    }
+    std::string operator()(const AssetDerivation& v) const { return fmt::format("failed to derive asset: {}", v.text); }
   };
   return std::visit(Visitor{}, v_);
 }

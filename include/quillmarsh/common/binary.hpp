@@ -10,10 +10,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tl/expected.hpp>
 #include <variant>
 #include <vector>
-
-#include <tl/expected.hpp>
 
 namespace quillmarsh {
 
@@ -61,10 +60,10 @@ class BinError {
     std::vector<Frame> frames;              // innermost first
   };
 
-  BinError(Io v) : v_(std::move(v)) {}  // NOLINT(google-explicit-constructor)
+  BinError(Io v) : v_(std::move(v)) {}           // NOLINT(google-explicit-constructor)
   BinError(IoError e) : v_(Io{std::move(e)}) {}  // NOLINT(google-explicit-constructor)
-  BinError(Assert v) : v_(std::move(v)) {}        // NOLINT(google-explicit-constructor)
-  BinError(Custom v) : v_(std::move(v)) {}        // NOLINT(google-explicit-constructor)
+  BinError(Assert v) : v_(std::move(v)) {}       // NOLINT(google-explicit-constructor)
+  BinError(Custom v) : v_(std::move(v)) {}       // NOLINT(google-explicit-constructor)
 
   static BinError eof() { return BinError(IoError::unexpected_eof()); }
 
@@ -167,27 +166,34 @@ class RecordReader {
   }
 
   BinResult<std::uint8_t> u8(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_u8(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_u8(); }, file, line);
   }
   BinResult<std::uint16_t> u16(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_u16(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_u16(); }, file, line);
   }
   BinResult<std::uint32_t> u32(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_u32(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_u32(); }, file, line);
   }
   BinResult<std::int32_t> i32(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_i32(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_i32(); }, file, line);
   }
   BinResult<std::uint64_t> u64(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_u64(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_u64(); }, file, line);
   }
   BinResult<float> f32(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return r.read_f32(); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return r.read_f32(); }, file, line);
   }
   // A nested declared record (any type with `static BinResult<T> read(ByteReader&)`).
   template <class T>
   BinResult<T> record(const char* name, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
-    return field(name, [](ByteReader& r) { return T::read(r); }, file, line);
+    return field(
+        name, [](ByteReader& r) { return T::read(r); }, file, line);
   }
 
   // Wraps an error that arose outside `field` (for example inside a loop over a list member).
@@ -206,15 +212,14 @@ class RecordReader {
 }  // namespace quillmarsh
 
 // Propagates the error of a BinResult/DatResult expression, or binds its value.
-#define QM_TRY_ASSIGN(lhs, expr)                                           \
-  auto QM_CONCAT(qm_try_, __LINE__) = (expr);                              \
-  if (!QM_CONCAT(qm_try_, __LINE__))                                       \
-    return ::tl::unexpected(std::move(QM_CONCAT(qm_try_, __LINE__).error())); \
+#define QM_TRY_ASSIGN(lhs, expr)                                                                               \
+  auto QM_CONCAT(qm_try_, __LINE__) = (expr);                                                                  \
+  if (!QM_CONCAT(qm_try_, __LINE__)) return ::tl::unexpected(std::move(QM_CONCAT(qm_try_, __LINE__).error())); \
   lhs = std::move(*QM_CONCAT(qm_try_, __LINE__))
-#define QM_TRY(expr)                                                       \
-  do {                                                                     \
-    auto qm_try_v = (expr);                                                \
-    if (!qm_try_v) return ::tl::unexpected(std::move(qm_try_v.error()));   \
+#define QM_TRY(expr)                                                     \
+  do {                                                                   \
+    auto qm_try_v = (expr);                                              \
+    if (!qm_try_v) return ::tl::unexpected(std::move(qm_try_v.error())); \
   } while (0)
 #define QM_CONCAT_INNER(a, b) a##b
 #define QM_CONCAT(a, b) QM_CONCAT_INNER(a, b)

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <variant>
-
 #include <tl/expected.hpp>
+#include <variant>
 
 #include "quillmarsh/common/binary.hpp"
 
@@ -54,13 +53,12 @@ class DatError {
   };
 
   using Variant = std::variant<Io, BinRead, NotFound, DuplicateId, DuplicateNamespacedId, InvalidMagic,
-                               UnsupportedVersion, InvalidNamespace, Corruption, DecompressionFailed, PathError,
-                               Other>;
+                               UnsupportedVersion, InvalidNamespace, Corruption, DecompressionFailed, PathError, Other>;
 
   template <class V>
-    requires std::is_constructible_v<Variant, V>
-  DatError(V variant) : v_(std::move(variant)) {}  // NOLINT(google-explicit-constructor)
-  DatError(IoError error) : v_(Io{std::move(error)}) {}      // NOLINT(google-explicit-constructor)
+  requires std::is_constructible_v<Variant, V> DatError(V variant)
+      : v_(std::move(variant)) {}                              // NOLINT(google-explicit-constructor)
+  DatError(IoError error) : v_(Io{std::move(error)}) {}        // NOLINT(google-explicit-constructor)
   DatError(BinError error) : v_(BinRead{std::move(error)}) {}  // NOLINT(google-explicit-constructor)
 
   std::string to_string() const;

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <utility>
-
 #include <tl/expected.hpp>
+#include <utility>
 
 #include "quillmarsh/common/binary.hpp"
 
@@ -21,8 +20,7 @@ class FileExtPolyfill {
 
   virtual tl::expected<std::uint64_t, IoError> len_compat() const = 0;
   // Fills the whole buffer with the bytes starting at `offset`; an empty buffer succeeds at once.
-  virtual tl::expected<void, IoError> read_exact_at_compat(std::span<std::uint8_t> buf,
-                                                           std::uint64_t offset) const = 0;
+  virtual tl::expected<void, IoError> read_exact_at_compat(std::span<std::uint8_t> buf, std::uint64_t offset) const = 0;
 };
 
 // A read-only file descriptor, closed on destruction.

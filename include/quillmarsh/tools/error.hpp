@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <variant>
-
 #include <tl/expected.hpp>
+#include <variant>
 
 #include "quillmarsh/dat/error.hpp"
 
@@ -43,8 +42,8 @@ class ToolError {
   using Variant = std::variant<DatOpen, DatRead, QmaWrite, Io, ProgressTemplate, Validation, AssetDerivation>;
 
   template <class V>
-    requires std::is_constructible_v<Variant, V>
-  ToolError(V variant) : v_(std::move(variant)) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_constructible_v<Variant, V> ToolError(V variant)
+      : v_(std::move(variant)) {}  // NOLINT(google-explicit-constructor)
 
   std::string to_string() const;
   std::string debug_string() const;
