@@ -6,7 +6,8 @@
 #
 # Environment: QM_BENCH_FILES (corpus size, default 100000), QM_BENCH_DIR (work directory, default
 # /tmp/quillmarsh-bench; needs about 3 GB), REPS (repetitions, default 5). Figures taken while other
-# heavy processes run are worthless: the script warns when the load average is high.
+# heavy processes run are worthless: the script warns when the load average is high, and with
+# QM_BENCH_WAIT_QUIET=1 it waits for a quiet machine before each stage.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -21,10 +22,23 @@ bash "$here/install_peers.sh"
 cmake --preset bench -S "$root" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target bench_pack bench_lookup bench_growth bench_tools qm_bench_corpus quillmarsh
 
-load=$(cut -d' ' -f1 /proc/loadavg)
-if awk -v l="$load" 'BEGIN { exit !(l > 0.5) }'; then
-  echo "warning: load average is $load; figures taken now are not comparable" >&2
-fi
+# With QM_BENCH_WAIT_QUIET=1, each stage first waits (up to an hour) until no fuzzer runs and the
+# one-minute load average is below 0.7; otherwise a busy machine only earns a warning.
+quiet() {
+  local load
+  load=$(cut -d' ' -f1 /proc/loadavg)
+  ! pgrep -f 'fuzz_' >/dev/null && awk -v l="$load" 'BEGIN { exit !(l < 0.7) }'
+}
+settle() {
+  if [[ ${QM_BENCH_WAIT_QUIET:-0} == 1 ]]; then
+    for _ in $(seq 120); do
+      quiet && return 0
+      sleep 30
+    done
+  fi
+  quiet || echo "warning: load average $(cut -d' ' -f1 /proc/loadavg) or fuzzers running; figures now are not comparable" >&2
+}
+settle
 
 {
   echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
@@ -43,6 +57,7 @@ cat "$out/machine.txt"
 run() {
   local name=$1
   shift
+  settle
   "$build/bench/bench_$name" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
     --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@"
 }
@@ -59,6 +74,7 @@ if [[ ! -f $corpus.info-$QM_BENCH_FILES ]]; then
   mv "$corpus.info-$QM_BENCH_FILES.tmp" "$corpus.info-$QM_BENCH_FILES"
 fi
 cp "$corpus.info-$QM_BENCH_FILES" "$out/corpus.txt"
+settle
 bash "$here/run_hyperfine.sh" "$build/apps/quillmarsh/quillmarsh" "$corpus" "$out" "$reps"
 
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)" >> "$out/machine.txt"

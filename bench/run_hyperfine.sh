@@ -11,26 +11,23 @@ work=$(dirname "$corpus")
 name=$(basename "$corpus")
 mkdir -p "$out"
 
-commands=(
-  "$exe pack --tree --no-derive -o $work/hf.qma $corpus"
-)
+# Each command writes its own output; each run starts by removing it.
+commands=("$exe pack --tree --no-derive -o $work/hf.qma $corpus")
 names=("quillmarsh pack")
+outputs=("$work/hf.qma")
 # A parallel pack, when the program offers it.
 if "$exe" pack --help 2>/dev/null | grep -q -- '--jobs'; then
   commands+=("$exe pack --tree --no-derive --jobs 2 -o $work/hf-jobs.qma $corpus")
   names+=("quillmarsh pack --jobs 2")
+  outputs+=("$work/hf-jobs.qma")
 fi
-commands+=(
-  "cd $work && zip -r -q $work/hf.zip $name"
-  "tar --zstd -cf $work/hf.tar.zst -C $work $name"
-)
+commands+=("cd $work && zip -r -q $work/hf.zip $name" "tar --zstd -cf $work/hf.tar.zst -C $work $name")
 names+=("zip -r" "tar --zstd")
+outputs+=("$work/hf.zip" "$work/hf.tar.zst")
 
 args=()
 for i in "${!commands[@]}"; do
-  args+=(--command-name "${names[$i]}" "${commands[$i]}")
+  args+=(--command-name "${names[$i]}" --prepare "rm -f ${outputs[$i]}" "${commands[$i]}")
 done
-hyperfine --runs "$runs" --warmup 1 --style basic \
-  --prepare "rm -f $work/hf.qma $work/hf-jobs.qma $work/hf.zip $work/hf.tar.zst" \
-  --export-json "$out/hyperfine_pack.json" "${args[@]}"
-ls -l "$work"/hf.qma "$work"/hf.zip "$work"/hf.tar.zst > "$out/hyperfine_pack_sizes.txt"
+hyperfine --runs "$runs" --warmup 1 --style basic --export-json "$out/hyperfine_pack.json" "${args[@]}"
+ls -l "${outputs[@]}" > "$out/hyperfine_pack_sizes.txt"
