@@ -121,6 +121,9 @@ struct QmaStreamWriter::State {
   std::unordered_set<SeenKey, SeenKeyHash> seen;
   detail::EntryCompressor compressor;
   std::unique_ptr<detail::CompressionPipeline> pipeline;  // only with compression workers
+  std::size_t write_buffer_limit = 0;                     // 0: every blob is written by its own add
+  Bytes batch;                                            // blobs not yet written, back to back
+  std::vector<QmaEntry> batched;                          // their entries, offsets already assigned
   std::optional<DatError> failed;                         // a deferred write that failed
 
   explicit State(int fd_) : fd(fd_) {}
@@ -130,10 +133,6 @@ struct QmaStreamWriter::State {
     pipeline.reset();  // joins the workers
     if (fd >= 0) ::close(fd);
   }
-
-  std::size_t write_buffer_limit = 0;  // 0: every blob is written by its own add
-  Bytes batch;                         // blobs not yet written, back to back
-  std::vector<QmaEntry> batched;       // their entries, offsets already assigned
 
   std::size_t accepted() const { return entries.size() + batched.size() + (pipeline ? pipeline->in_flight() : 0); }
   // Whether a blob may reach the file after its add returned; then a failed write fails the writer.
