@@ -50,10 +50,12 @@ if os.path.exists(machine):
 pack = load_gbench("pack")
 if pack:
     mbs = {k: v.get("bytes_per_second", 0) / 1e6 for k, v in pack.items()}
-    limit = mbs.get("BM_Pack_Limit_Zstd3")
+    limit = mbs.get("BM_Pack_Limit_Zstd3/threads:1")
+    limit2 = mbs.get("BM_Pack_Limit_Zstd3/threads:2")
     libzip = mbs.get("BM_Pack_Libzip/zstd:0")
     labels = [
-        ("BM_Pack_Limit_Zstd3", "limit: zstd -3 in memory, nothing written"),
+        ("BM_Pack_Limit_Zstd3/threads:1", "limit: zstd -3 in memory, nothing written"),
+        ("BM_Pack_Limit_Zstd3/threads:2", "the same limit on 2 threads"),
         ("BM_Pack_Qma/workers:0/buffer_KiB:0", "QmaStreamWriter (defaults: 1 thread, a write per add)"),
         ("BM_Pack_Qma/workers:0/buffer_KiB:1024", "QmaStreamWriter, 1 thread, 1 MiB write buffer"),
         ("BM_Pack_Qma/workers:1/buffer_KiB:1024", "QmaStreamWriter, 1 worker, 1 MiB write buffer"),
@@ -66,11 +68,12 @@ if pack:
     for key, label in labels:
         if key in mbs:
             out_mb = pack[key].get("output_MB", 0)
-            rows.append([label, f"{mbs[key]:.1f}", f"{out_mb:.1f}", ratio(mbs[key], limit), ratio(mbs[key], libzip)])
+            rows.append([label, f"{mbs[key]:.1f}", f"{out_mb:.1f}", ratio(mbs[key], limit), ratio(mbs[key], limit2),
+                         ratio(mbs[key], libzip)])
     files = next(iter(pack.values())).get("files", 0)
     input_mb = next(iter(pack.values())).get("input_MB", 0)
     print(f"### Packing in-process ({files:.0f} files, {input_mb:.1f} MB)\n")
-    print(table(["writer", "MB/s of input", "output MB", "x limit", "x libzip deflate"], rows))
+    print(table(["writer", "MB/s of input", "output MB", "x limit", "x 2-thread limit", "x libzip deflate"], rows))
     print()
 
 # --- packing, whole process ---
@@ -84,7 +87,7 @@ if os.path.exists(hf_path):
         m = re.search(r"(\d+) bytes", open(info).read())
         corpus_bytes = int(m.group(1)) if m else 0
     speed = {c: corpus_bytes / 1e6 / r["median"] for c, r in hf.items()}
-    limit = (pack.get("BM_Pack_Limit_Zstd3", {}).get("bytes_per_second", 0) / 1e6) if pack else 0
+    limit = (pack.get("BM_Pack_Limit_Zstd3/threads:1", {}).get("bytes_per_second", 0) / 1e6) if pack else 0
     rows = []
     for c, r in hf.items():
         rows.append([c, f"{r['median']:.2f}", f"{speed[c]:.1f}", ratio(speed[c], limit),

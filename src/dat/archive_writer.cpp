@@ -111,7 +111,7 @@ struct SeenKeyHash {
 
 // Entries in flight per worker, and the input bytes in flight in all: enough to keep every worker
 // busy while the caller writes, small enough that memory stays far below the archive's size.
-constexpr std::size_t IN_FLIGHT_ENTRIES_PER_WORKER = 32;
+constexpr std::size_t IN_FLIGHT_ENTRIES_PER_WORKER = 512;
 constexpr std::size_t IN_FLIGHT_BYTES = std::size_t{64} << 20;
 
 struct QmaStreamWriter::State {
