@@ -50,8 +50,8 @@ settle
   echo "peers: $(zip -v | sed -n 2p | sed 's/^ *//'); $(tar --version | head -1); $(hyperfine --version)"
   echo "filesystem of $QM_BENCH_DIR: $(df -T "$QM_BENCH_DIR" | awk 'NR==2 {print $2}')"
   echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "corpus: $QM_BENCH_FILES files; repetitions: $reps"
-} > "$out/machine.txt"
+  echo "corpus: $QM_BENCH_FILES files; repetitions: $reps; stages: ${QM_BENCH_ONLY:-all}"
+} >> "$out/machine.txt"
 cat "$out/machine.txt"
 
 # CPU seconds the whole machine has spent busy so far (all CPUs; /proc/stat counts hundredths).
@@ -70,7 +70,10 @@ run() {
     before=$(busy_seconds)
     start=$(date +%s.%N)
     TIMEFORMAT='%U %S'
+    # Repetitions of different benchmarks are interleaved in random order, so that a slow spell of
+    # the (virtual) machine spreads over all of them instead of skewing one.
     times=$({ time "$build/bench/bench_$name" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+      --benchmark_enable_random_interleaving=true \
       --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@" > "$out/$name.txt" 2> "$out/$name.err"; } 2>&1)
     after=$(busy_seconds)
     other=$(awk -v b="$before" -v a="$after" -v t0="$start" -v t1="$(date +%s.%N)" -v own="$times" \
@@ -82,10 +85,13 @@ run() {
     fi
   done
 }
-run pack
-run lookup
-run growth
-run tools
+# QM_BENCH_ONLY="pack hyperfine" runs only those stages (pack, lookup, growth, tools, hyperfine);
+# the summary then takes the other stages' results from earlier runs in the same directory.
+only=${QM_BENCH_ONLY:-pack lookup growth tools hyperfine}
+wanted() { [[ " $only " == *" $1 "* ]]; }
+for stage in pack lookup growth tools; do
+  if wanted "$stage"; then run "$stage"; fi
+done
 
 # The corpus as a tree of files, written once per size ("N files, B bytes" kept beside it).
 corpus=$QM_BENCH_DIR/corpus
@@ -95,8 +101,10 @@ if [[ ! -f $corpus.info-$QM_BENCH_FILES ]]; then
   mv "$corpus.info-$QM_BENCH_FILES.tmp" "$corpus.info-$QM_BENCH_FILES"
 fi
 cp "$corpus.info-$QM_BENCH_FILES" "$out/corpus.txt"
-settle
-bash "$here/run_hyperfine.sh" "$build/apps/quillmarsh/quillmarsh" "$corpus" "$out" "$reps"
+if wanted hyperfine; then
+  settle
+  bash "$here/run_hyperfine.sh" "$build/apps/quillmarsh/quillmarsh" "$corpus" "$out" "$reps"
+fi
 
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)" >> "$out/machine.txt"
 python3 "$here/summarize.py" "$out" | tee "$out/summary.md"
