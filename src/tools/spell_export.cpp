@@ -150,8 +150,13 @@ SpellExportFile export_spells(const dat::SpellTable& table, const SpellExportReq
 nlohmann::ordered_json to_json(const SpellExportFile& file) {
   Json keys = Json::array();
   for (const SpellExportField field : file.fields) keys.push_back(field_key(field));
+  // The ids come from an ordered map, so they are unique and already in order: each spell is appended
+  // to the object's list of members. `spells[key] = ...` would search the members added before it and
+  // make the document quadratic in the spell count.
   Json spells = Json::object();
-  for (const auto& [id, record] : file.spells) spells[std::to_string(id)] = record;
+  auto& members = static_cast<Json::object_t::Container&>(spells.get_ref<Json::object_t&>());
+  members.reserve(file.spells.size());
+  for (const auto& [id, record] : file.spells) members.emplace_back(std::to_string(id), record);
 
   Json document = Json::object();
   document["table_id"] = file.table_id;
