@@ -48,9 +48,20 @@ inline std::string shell_quote(const std::string& arg) {
 inline Outcome quillmarsh(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
   const std::filesystem::path out = cwd / ".run-stdout";
   const std::filesystem::path err = cwd / ".run-stderr";
-  std::string command = "cd " + shell_quote(cwd.string()) + " && " + shell_quote(QUILLMARSH_EXE);
-  for (const auto& a : args) command += " " + shell_quote(a);
-  command += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
+  // Built by appending: g++ 12 at -O3 warns falsely (-Wrestrict) on `"literal" + std::string&&`.
+  std::string command = "cd ";
+  command += shell_quote(cwd.string());
+  command += " && ";
+  command += shell_quote(QUILLMARSH_EXE);
+  for (const auto& a : args) {
+    command += ' ';
+    command += shell_quote(a);
+  }
+  command += " >";
+  command += shell_quote(out.string());
+  command += " 2>";
+  command += shell_quote(err.string());
+  command += " </dev/null";
   const int status = std::system(command.c_str());
   Outcome run;
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
