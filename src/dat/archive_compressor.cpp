@@ -10,7 +10,18 @@ namespace quillmarsh::dat::detail {
 
 EntryCompressor::~EntryCompressor() { ZSTD_freeCCtx(cctx_); }
 
+std::size_t EntryCompressor::bound(std::size_t size) { return ZSTD_compressBound(size); }
+
 tl::expected<ByteView, std::string> EntryCompressor::compress(ByteView data) {
+  const std::size_t bound = ZSTD_compressBound(data.size());
+  if (ZSTD_isError(bound)) return tl::unexpected<std::string>(ZSTD_getErrorName(bound));
+  if (out_.size() < bound) out_.resize(bound);
+  auto written = compress_into(data, out_);
+  if (!written) return tl::unexpected(std::move(written.error()));
+  return ByteView(out_.data(), *written);
+}
+
+tl::expected<std::size_t, std::string> EntryCompressor::compress_into(ByteView data, std::span<std::uint8_t> out) {
   auto fail = [](std::size_t code) { return tl::unexpected<std::string>(ZSTD_getErrorName(code)); };
   if (cctx_ == nullptr) {
     cctx_ = ZSTD_createCCtx();
@@ -26,22 +37,13 @@ tl::expected<ByteView, std::string> EntryCompressor::compress(ByteView data) {
   const std::size_t rc = ZSTD_CCtx_reset(cctx_, ZSTD_reset_session_only);
   if (ZSTD_isError(rc)) return fail(rc);
 
-  const std::size_t bound = ZSTD_compressBound(data.size());
-  if (ZSTD_isError(bound)) return fail(bound);
-  if (out_.size() < bound) out_.resize(bound);
-
+  // With room for the compress bound, zstd finishes the frame in this one call.
   ZSTD_inBuffer in{data.data(), data.size(), 0};
-  ZSTD_outBuffer out{out_.data(), out_.size(), 0};
-  for (;;) {
-    const std::size_t remaining = ZSTD_compressStream2(cctx_, &out, &in, ZSTD_e_end);
-    if (ZSTD_isError(remaining)) return fail(remaining);
-    if (remaining == 0) break;
-    // Not reached with a buffer of the compress bound; grow rather than spin if it ever is.
-    out_.resize(out_.size() + remaining);
-    out.dst = out_.data();
-    out.size = out_.size();
-  }
-  return ByteView(out_.data(), out.pos);
+  ZSTD_outBuffer output{out.data(), out.size(), 0};
+  const std::size_t remaining = ZSTD_compressStream2(cctx_, &output, &in, ZSTD_e_end);
+  if (ZSTD_isError(remaining)) return fail(remaining);
+  if (remaining != 0) return tl::unexpected<std::string>("output buffer smaller than the compress bound");
+  return output.pos;
 }
 
 void EntryCompressor::trim() {

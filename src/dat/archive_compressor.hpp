@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,6 +38,10 @@ class EntryCompressor {
 
   // The frame, valid until the next call; or zstd's error message.
   tl::expected<ByteView, std::string> compress(ByteView data);
+  // The same frame written into `out`, which must hold at least bound(data.size()) bytes; its length.
+  tl::expected<std::size_t, std::string> compress_into(ByteView data, std::span<std::uint8_t> out);
+  // The most bytes a frame of `size` input bytes can take.
+  static std::size_t bound(std::size_t size);
   // Drops an output buffer grown by one large entry, so content is not held past its add.
   void trim();
 

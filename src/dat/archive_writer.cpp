@@ -10,31 +10,18 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "archive_compressor.hpp"
+#include "archive_seen_keys.hpp"
+#include "archive_write_behind.hpp"
 #include "quillmarsh/dat/archive.hpp"
 
 namespace quillmarsh::dat {
 
 namespace {
 
-// Writes all of `bytes` at the descriptor's cursor, retrying interrupted writes. `pos` follows every
-// byte that reached the file, so it stays the true end even after a failure part way.
-tl::expected<void, IoError> write_all(int fd, ByteView bytes, std::uint64_t& pos) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return tl::unexpected(IoError::from_errno(errno));
-    }
-    if (n == 0) return tl::unexpected(IoError::write_zero());
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-    pos += static_cast<std::uint64_t>(n);
-  }
-  return {};
-}
+using detail::write_all;
 
 tl::expected<void, IoError> write_all_at(int fd, ByteView bytes, std::uint64_t offset) {
   while (!bytes.empty()) {
@@ -93,20 +80,6 @@ class RecordSink {
   Bytes scratch_;
 };
 
-struct SeenKey {
-  ResourceNamespace::Raw namespace_;
-  std::uint32_t file_id;
-  friend bool operator==(const SeenKey&, const SeenKey&) = default;
-};
-
-struct SeenKeyHash {
-  std::size_t operator()(const SeenKey& k) const noexcept {
-    const std::string_view text(reinterpret_cast<const char*>(k.namespace_.data()), k.namespace_.size());
-    const std::size_t h = std::hash<std::string_view>{}(text);
-    return h ^ (std::hash<std::uint32_t>{}(k.file_id) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
-  }
-};
-
 }  // namespace
 
 // Entries in flight per worker, and the input bytes in flight in all: enough to keep every worker
@@ -116,27 +89,40 @@ constexpr std::size_t IN_FLIGHT_BYTES = std::size_t{64} << 20;
 
 struct QmaStreamWriter::State {
   int fd = -1;
-  std::uint64_t pos = 0;  // the descriptor's cursor: the end of everything written so far
+  // The end of everything written so far; with a write thread, of everything handed to it.
+  std::uint64_t pos = 0;
   std::vector<QmaEntry> entries;
-  std::unordered_set<SeenKey, SeenKeyHash> seen;
+  detail::SeenKeys seen;
+  std::optional<std::string> last_label;  // the namespace of the last add, as given, and as validated
+  ResourceNamespace last_namespace;
   detail::EntryCompressor compressor;
   std::unique_ptr<detail::CompressionPipeline> pipeline;  // only with compression workers
   std::size_t write_buffer_limit = 0;                     // 0: every blob is written by its own add
-  Bytes batch;                                            // blobs not yet written, back to back
-  std::vector<QmaEntry> batched;                          // their entries, offsets already assigned
+  detail::BlobBuffer batch;                               // blobs not yet written, back to back
+  std::unique_ptr<detail::WriteBehind> write_behind;      // writes full batches; only with a buffer
   std::optional<DatError> failed;                         // a deferred write that failed
 
   explicit State(int fd_) : fd(fd_) {}
   State(const State&) = delete;
   State& operator=(const State&) = delete;
   ~State() {
-    pipeline.reset();  // joins the workers
+    pipeline.reset();      // joins the workers
+    write_behind.reset();  // finishes the write in progress
     if (fd >= 0) ::close(fd);
   }
 
-  std::size_t accepted() const { return entries.size() + batched.size() + (pipeline ? pipeline->in_flight() : 0); }
+  std::size_t accepted() const { return entries.size() + (pipeline ? pipeline->in_flight() : 0); }
   // Whether a blob may reach the file after its add returned; then a failed write fails the writer.
   bool deferred() const { return pipeline != nullptr || write_buffer_limit > 0; }
+
+  // The validated namespace; the last one is remembered, as entries come in runs of one namespace.
+  DatResult<ResourceNamespace> namespace_of(std::string_view label) {
+    if (!last_label || label != *last_label) {
+      QM_TRY_ASSIGN(last_namespace, ResourceNamespace::create(label));
+      last_label = std::string(label);
+    }
+    return last_namespace;
+  }
 
   // Appends the entry's stored bytes at the end of the file (or of the batch) and records it.
   DatResult<void> store(QmaEntry entry, ByteView stored) {
@@ -145,11 +131,13 @@ struct QmaStreamWriter::State {
       if (!batch.empty() && batch.size() + stored.size() > write_buffer_limit) QM_TRY(flush_batch());
       if (!batch.empty() || stored.size() < write_buffer_limit) {
         entry.offset = pos + batch.size();
-        batch.insert(batch.end(), stored.begin(), stored.end());
-        batched.push_back(entry);
+        batch.append(stored);
+        entries.push_back(entry);
         return {};
       }
-      // A blob as large as the buffer goes straight to the file, without a copy.
+      // A blob as large as the buffer goes straight to the file, without a copy, after what the
+      // write thread holds.
+      QM_TRY(wait_for_writes());
     }
     entry.offset = pos;
     QM_TRY(write_all(fd, stored, pos));
@@ -157,14 +145,45 @@ struct QmaStreamWriter::State {
     return {};
   }
 
-  // Writes the batched blobs with one write and records their entries.
+  // Compresses the entry straight into the batch when its frame is sure to fit, and records it;
+  // false when the entry must take the general path (compressor's buffer, then `store`).
+  DatResult<bool> store_compressing_in_batch(QmaEntry& entry, ByteView data, std::string_view label) {
+    const std::size_t bound = detail::EntryCompressor::bound(data.size());
+    if (write_buffer_limit == 0 || bound >= write_buffer_limit) return false;
+    if (!batch.empty() && batch.size() + bound > write_buffer_limit) QM_TRY(flush_batch());
+    const std::size_t start = batch.size();
+    auto written = compressor.compress_into(data, batch.room(bound));
+    if (!written) detail::warn_compression_failed(label, entry.file_id, written.error());
+    if (written && *written < data.size()) {
+      batch.commit(*written);
+      entry.flags |= FLAG_COMPRESSED;
+    } else {
+      batch.append(data);
+    }
+    entry.offset = pos + start;
+    entry.comp_size = static_cast<std::uint32_t>(batch.size() - start);
+    entries.push_back(entry);
+    return true;
+  }
+
+  // Hands the batched blobs to the write thread, or writes them with one write without it.
   DatResult<void> flush_batch() {
     if (batch.empty()) return {};
-    auto written = write_all(fd, batch, pos);
+    if (write_behind) {
+      const std::uint64_t size = batch.size();
+      QM_TRY(write_behind->submit(batch));
+      pos += size;
+      return {};
+    }
+    auto written = write_all(fd, batch.view(), pos);
     batch.clear();
-    if (written) entries.insert(entries.end(), batched.begin(), batched.end());
-    batched.clear();
     QM_TRY(written);
+    return {};
+  }
+
+  // Returns once every byte handed to the write thread is in the file.
+  DatResult<void> wait_for_writes() {
+    if (write_behind) QM_TRY(write_behind->wait());
     return {};
   }
 
@@ -246,8 +265,15 @@ DatResult<void> QmaStreamWriter::set_write_buffer_size(std::size_t bytes) {
   if (s.failed) return dat_fail(*s.failed);
   QM_TRY(s.drain(true));
   QM_TRY(s.sticky(s.flush_batch()));
+  QM_TRY(s.sticky(s.wait_for_writes()));
   s.write_buffer_limit = bytes;
-  if (bytes == 0) s.batch = {};
+  if (bytes == 0) {
+    s.write_behind.reset();
+    s.batch.release();
+  } else if (!s.write_behind) {
+    // Without the thread (the system refused it), full batches are written by `add` itself.
+    if (auto started = detail::WriteBehind::start(s.fd)) s.write_behind = std::move(*started);
+  }
   return {};
 }
 
@@ -265,10 +291,10 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
   if (!state_) return dat_fail(DatError::Other{"QMA writer is already finished"});
   State& s = *state_;
   if (s.failed) return dat_fail(*s.failed);
-  QM_TRY_ASSIGN(const ResourceNamespace ns, ResourceNamespace::create(namespace_));
+  QM_TRY_ASSIGN(const ResourceNamespace ns, s.namespace_of(namespace_));
   // Refused before the pair is marked seen, so nothing about this entry sticks.
   QM_TRY(check_qma_entry_limits(namespace_, file_id, data.size(), s.accepted()));
-  if (!s.seen.insert(SeenKey{ns.bytes(), file_id}).second) {
+  if (!s.seen.insert(ns.bytes(), file_id)) {
     return dat_fail(DatError::DuplicateNamespacedId{std::string(namespace_), file_id});
   }
 
@@ -291,6 +317,11 @@ DatResult<void> QmaStreamWriter::write_entry(std::string_view namespace_, std::u
     return s.drain(false);
   }
 
+  if (compress) {
+    auto in_batch = s.store_compressing_in_batch(entry, data, namespace_);
+    if (!in_batch) return s.sticky(tl::unexpected(std::move(in_batch.error())));
+    if (*in_batch) return {};
+  }
   ByteView stored = data;
   if (compress) {
     auto compressed = s.compressor.compress(data);
@@ -315,8 +346,10 @@ DatResult<void> QmaStreamWriter::finish() && {
   QM_TRY(s.drain(true));
   s.pipeline.reset();
   QM_TRY(s.flush_batch());
-  s.batch = {};
-  s.seen = {};
+  QM_TRY(s.wait_for_writes());
+  s.write_behind.reset();
+  s.batch.release();
+  s.seen.clear();
 
   std::sort(s.entries.begin(), s.entries.end(), [](const QmaEntry& a, const QmaEntry& b) {
     if (a.namespace_ != b.namespace_) return a.namespace_ < b.namespace_;

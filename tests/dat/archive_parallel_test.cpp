@@ -119,8 +119,9 @@ TEST(ArchiveParallel, WorkersWriteTheSameBytesAsTheSingleThreadedWriter) {
     std::vector<unsigned> workers;
     std::size_t buffer;
   };
-  const Config configs[] = {{{1}, 0},    {{2}, 0},    {{3}, 0},       {{8}, 0},       {{0, 2, 0, 3}, 0},
-                            {{4, 1}, 0}, {{0}, 4096}, {{0}, 1 << 20}, {{2}, 1 << 20}, {{0, 3}, 100000}};
+  const Config configs[] = {{{1}, 0},          {{2}, 0},       {{3}, 0},         {{8}, 0},
+                            {{0, 2, 0, 3}, 0}, {{4, 1}, 0},    {{0}, 64},        {{0}, 4096},
+                            {{0}, 1 << 20},    {{2}, 1 << 20}, {{0, 3}, 100000}, {{0, 2, 0}, 300000}};
   for (const auto& config : configs) {
     const Bytes parallel = pack(dir / "parallel.qma", items, config.workers, config.buffer);
     EXPECT_TRUE(parallel == reference) << "starting with " << config.workers.front() << " workers, "

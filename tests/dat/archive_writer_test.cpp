@@ -141,6 +141,32 @@ TEST(QmaStreamWriter, DuplicatePairIsRejectedAndTheFirstDataKept) {
   EXPECT_EQ(reader->get_file_in_namespace("eor/cell", 0x0E000004), text_bytes("cell"));
 }
 
+// The duplicate check across many entries, in runs of one namespace and interleaved, at the ends of
+// the id range, and after a refused label: only a repeated (namespace, id) pair is refused.
+TEST(QmaStreamWriter, DuplicatesAreFoundAmongManyEntries) {
+  TempDir dir;
+  auto writer = QmaStreamWriter::create(dir / "many.qma");
+  ASSERT_TRUE(writer);
+  writer->compress = false;
+  const std::vector<std::string> namespaces = {"eor/portal", "eor/cell", "mod/ui"};
+  std::vector<std::uint32_t> ids = {0U, 0xFFFFFFFFU};
+  for (std::uint32_t i = 1; i <= 3000; ++i) ids.push_back(i * 2654435761U);
+  for (const auto& ns : namespaces) {
+    for (const std::uint32_t id : ids) ASSERT_TRUE(writer->add(ns, id, 0, {})) << ns << " " << id;
+  }
+  EXPECT_FALSE(writer->add(std::string(33, 'x'), 7, 0, {}));  // too long: refused, not remembered
+  EXPECT_FALSE(writer->add(std::string(33, 'x'), 7, 0, {}));
+  for (std::size_t k = 0; k < ids.size(); k += 7) {
+    const std::string& ns = namespaces[k % namespaces.size()];
+    auto dup = writer->add(ns, ids[k], 0, {});
+    ASSERT_FALSE(dup) << ns << " " << ids[k];
+    EXPECT_NE(dup.error().get_if<DatError::DuplicateNamespacedId>(), nullptr);
+  }
+  ASSERT_TRUE(writer->add("mod/textures", 0xFFFFFFFFU, 0, {}));
+  EXPECT_EQ(writer->entry_count(), namespaces.size() * ids.size() + 1);
+  ASSERT_TRUE(std::move(*writer).finish());
+}
+
 TEST(QmaStreamWriter, InvalidNamespaceWritesNothing) {
   TempDir dir;
   auto writer = QmaStreamWriter::create(dir / "n.qma");
