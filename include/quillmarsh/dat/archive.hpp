@@ -95,8 +95,10 @@ class QmaStreamWriter {
 
   // Collects stored blobs, in `add` order, up to `bytes` and writes them with one write; a blob of
   // that size or more is written on its own. 0 (the default) writes each blob within its `add`. Many
-  // small entries then cost far fewer system calls; the archive's bytes are the same. Writes become
-  // deferred as with workers, with the same error rule; changing the size first writes what is held.
+  // small entries then cost far fewer system calls, and full buffers are written by a thread of the
+  // writer's own while `add` goes on (memory: two buffers); the archive's bytes are the same. Writes
+  // become deferred as with workers, with the same error rule; changing the size first writes what is
+  // held.
   DatResult<void> set_write_buffer_size(std::size_t bytes);
 
   bool compress = true;
