@@ -1,9 +1,10 @@
 // pack (alias dat2qma) -o OUT.qma [--profile full|pruned|micro] [--namespace NS] [--hint NS]
 //      [--no-compress] [--no-derive] [--tree] INPUT...
 //
-// Inputs are streamed one file at a time into the archive writer; only the parsed setups and motion
-// tables (and, at the end, the animations they reference) are held for the kinematics derivation. The
-// output is written under a temporary name beside OUT and renamed into place on success only.
+// Inputs are streamed into the archive writer, the files of directories read a bounded way ahead;
+// only the parsed setups and motion tables (and, at the end, the animations they reference) are held
+// for the kinematics derivation. The output is written under a temporary name beside OUT and renamed
+// into place on success only.
 //
 // Namespaces: a directory input gets resolve_namespace_hint(--namespace, its path, --hint); an
 // archive input keeps its entries' namespaces; a --tree input takes them from its directories.
@@ -15,6 +16,7 @@
 
 #include "atomic_output.hpp"
 #include "commands.hpp"
+#include "input_prefetch.hpp"
 #include "pack_inputs.hpp"
 #include "pack_kinematics.hpp"
 #include "quillmarsh/dat/archive_verify.hpp"
@@ -22,6 +24,8 @@
 namespace quillmarsh::cli {
 
 namespace {
+
+constexpr std::size_t PACK_WRITE_BUFFER_BYTES = std::size_t{1} << 20;
 
 const std::map<std::string, tools::ConversionProfile> PROFILES = {
     {"full", tools::ConversionProfile::Full},
@@ -69,11 +73,12 @@ class Packer {
       if (input.archive) {
         if (auto done = pack_archive_input(*input.archive, summary); !done) return done;
       } else {
+        InputPrefetcher ahead(input.files);
         for (const InputFile& file : input.files) {
-          if (divert_existing_asset(file.namespace_, file.id, file.path)) continue;
-          auto bytes = read_input_file(file);
+          auto bytes = ahead.next();
+          if (divert_existing_asset(file.namespace_, file.id, &file)) continue;
           if (!bytes) return tl::unexpected(bytes.error().to_string());
-          if (auto done = take(file.namespace_, file.id, file.type_id, std::move(*bytes), file.path, summary); !done) {
+          if (auto done = take(file.namespace_, file.id, file.type_id, std::move(*bytes), &file, summary); !done) {
             return done;
           }
         }
@@ -183,6 +188,11 @@ tl::expected<PackSummary, std::string> pack_archive(const PackOptions& options, 
         tools::ToolError(tools::ToolError::QmaWrite{options.output, writer.error().to_string()}).to_string());
   }
   writer->compress = !options.no_compress;
+  // Blobs are written a megabyte at a time by the writer's own thread. Nothing is lost by deferring
+  // writes: the archive is a temporary file until it is complete.
+  if (auto buffered = writer->set_write_buffer_size(PACK_WRITE_BUFFER_BYTES); !buffered) {
+    return tl::unexpected(buffered.error().to_string());
+  }
   if (options.jobs > 1 && writer->compress) {
     // Entries are still written in input order: the archive is the same whatever the thread count.
     if (auto workers = writer->set_compression_workers(options.jobs); !workers) {

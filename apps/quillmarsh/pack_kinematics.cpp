@@ -21,8 +21,11 @@ tl::unexpected<tools::ToolError> decode_failure(std::uint32_t id, BinError error
 }  // namespace
 
 tools::ToolResult<Bytes> read_location(const FileLocation& location, std::uint32_t id) {
-  if (const auto* path = std::get_if<std::filesystem::path>(&location)) {
-    return read_input_file(InputFile{"", id, 0, *path});
+  if (const auto* file = std::get_if<const InputFile*>(&location)) {
+    if ((*file)->id == id) return read_input_file(**file);
+    InputFile named = **file;  // the error names the id asked for
+    named.id = id;
+    return read_input_file(named);
   }
   const auto& [reader, entry] = std::get<std::pair<const dat::QmaReader*, dat::QmaEntry>>(location);
   auto data = reader->read_entry_data(entry);

@@ -10,13 +10,15 @@
 #include <variant>
 #include <vector>
 
+#include "pack_inputs.hpp"
 #include "quillmarsh/dat/archive.hpp"
 #include "quillmarsh/tools/dat2qma.hpp"
 
 namespace quillmarsh::cli {
 
-// Where a file's bytes can be read again: a file on disk, or an entry of an open archive.
-using FileLocation = std::variant<std::filesystem::path, std::pair<const dat::QmaReader*, dat::QmaEntry>>;
+// Where a file's bytes can be read again: an input file on disk, or an entry of an open archive. Both
+// are pointers into the listed inputs, which outlive the packing: a location costs no copy of a path.
+using FileLocation = std::variant<const InputFile*, std::pair<const dat::QmaReader*, dat::QmaEntry>>;
 
 class KinematicsGatherer {
  public:

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "cli_test_support.hpp"
 #include "quillmarsh/dat/file_type/motion_kinematics.hpp"
 
@@ -124,6 +126,31 @@ TEST(Pack, SkipsAndCountsFilesNotNamedAsContentIds) {
   EXPECT_EQ(quiet.err, "");
 }
 
+// A tree's namespaces are the directories, at any depth; files directly in the tree and files not
+// named as ids are skipped and counted (the type manifest is neither), and a link to a directory is
+// not followed.
+TEST(Pack, TreeNamespacesComeFromNestedDirectories) {
+  const World world;
+  const auto tree = world.dir / "tree";
+  std::filesystem::create_directories(tree / "a" / "b" / "c");
+  spit(tree / "a" / "0E000001", "one");
+  spit(tree / "a" / "b" / "c" / "0E000001.bin", "deep");
+  spit(tree / "a" / "notes.txt", "not content");
+  spit(tree / "0E000003", "at the top");
+  spit(tree / ".quillmarsh-types.json", R"({"format": "quillmarsh-extracted-tree", "version": 1, "type_ids": []})");
+  std::filesystem::create_directories(world.dir / "elsewhere");
+  spit(world.dir / "elsewhere" / "0E000004", "behind a link");
+  std::filesystem::create_directory_symlink(world.dir / "elsewhere", tree / "linked");
+
+  const Outcome run = world.run({"pack", "--tree", "--no-derive", "-o", "tree.qma", "tree"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("skipped 2 files not named as content ids"));
+  const Entries entries = read_entries(world.dir / "tree.qma");
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_EQ(entries.at({"a", 0x0E000001U}).second, Bytes({'o', 'n', 'e'}));
+  EXPECT_EQ(entries.at({"a/b/c", 0x0E000001U}).second, Bytes({'d', 'e', 'e', 'p'}));
+}
+
 TEST(Pack, RepacksAnArchiveKeepingNamespacesAndTypeIds) {
   const World world;
   ASSERT_EQ(world.run({"pack", "-o", "full.qma", "content/portal", "content/cell"}).code, 0);
@@ -210,6 +237,20 @@ TEST(Pack, UnreadableInputLeavesNoOutput) {
   const Outcome run = world.run({"pack", "-o", "out.qma", "content/portal"});
   EXPECT_EQ(run.code, 1);
   EXPECT_THAT(run.err, HasSubstr("0x0A000001"));
+  EXPECT_EQ(names_in(world.dir.path()), (std::vector<std::string>{"content"}));
+}
+
+// Files are read ahead of packing: a read that fails part way through the inputs still stops the
+// pack with that file's error, and nothing is left behind.
+TEST(Pack, InputTooLargeForAnEntryLeavesNoOutput) {
+  const World world;
+  const auto file = world.files.portal_dir / "0A7FFFFF.bin";
+  { std::ofstream(file) << "x"; }
+  std::filesystem::resize_file(file, std::uintmax_t{5} << 30);  // sparse: no disk space used
+  const Outcome run = world.run({"pack", "-o", "out.qma", "content/portal"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_THAT(run.err, HasSubstr("0x0A7FFFFF"));
+  EXPECT_THAT(run.err, HasSubstr("too large for an archive entry"));
   EXPECT_EQ(names_in(world.dir.path()), (std::vector<std::string>{"content"}));
 }
 
