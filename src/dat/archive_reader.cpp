@@ -9,6 +9,7 @@
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_decompressBound
 #include <zstd.h>
 
+#include "archive_probe_cache.hpp"
 #include "quillmarsh/dat/archive.hpp"
 #include "quillmarsh/dat/mapped_file.hpp"
 
@@ -125,8 +126,16 @@ DatResult<std::vector<QmaNamespaceIndexEntry>> read_namespace_spans(const FileEx
 QmaReader::QmaReader(std::unique_ptr<FileExtPolyfill> source, QmaHeader header, std::uint64_t file_len,
                      std::vector<QmaNamespaceIndexEntry> namespaces)
     : source_(std::move(source)), header_(header), file_len_(file_len), namespaces_(std::move(namespaces)) {
-  if (const auto* mapped = dynamic_cast<const MappedFile*>(source_.get())) mapped_ = mapped->bytes();
+  if (const auto* mapped = dynamic_cast<const MappedFile*>(source_.get())) {
+    mapped_ = mapped->bytes();
+  } else {
+    probes_ = std::make_unique<const detail::ProbeCache>(header_.entry_count);
+  }
 }
+
+QmaReader::QmaReader(QmaReader&&) noexcept = default;
+QmaReader& QmaReader::operator=(QmaReader&&) noexcept = default;
+QmaReader::~QmaReader() = default;
 
 DatResult<QmaReader> QmaReader::open(const std::filesystem::path& path) {
   auto file = File::open(path);
@@ -203,10 +212,17 @@ DatResult<QmaEntry> QmaReader::find_entry_in_namespace(std::string_view namespac
   std::array<std::uint8_t, WINDOW_RECORDS * QMA_ENTRY_SIZE> window;  // filled before it is read
   std::uint32_t window_first = 0;
   bool windowed = false;
+  const auto record_offset = [this](std::uint32_t position) {
+    return header_.index_offset + std::uint64_t{QMA_ENTRY_SIZE} * position;
+  };
+  detail::SearchProbe probe{lo, 1, 0};
   for (;;) {
     const std::uint32_t mid = lo + (hi - lo) / 2;
-    // A probe decodes only the record's id; the whole record is decoded on a match.
+    probe.position = mid;
+    // A probe decodes only the record's id; the whole record is decoded on a match. Probes near the
+    // top of a search from a file may take the id from the probe cache and read no record at all.
     const std::uint8_t* record = nullptr;
+    std::optional<std::uint32_t> kept_id;
     std::array<std::uint8_t, QMA_ENTRY_SIZE> raw;
     if (index != nullptr) {
       prefetch_next_probes(index, lo, mid, hi);
@@ -214,21 +230,24 @@ DatResult<QmaEntry> QmaReader::find_entry_in_namespace(std::string_view namespac
     } else {
       if (!windowed && hi - lo < WINDOW_RECORDS) {
         const std::size_t length = std::size_t{QMA_ENTRY_SIZE} * (hi - lo + 1);
-        QM_TRY(source_->read_exact_at_compat(std::span(window.data(), length),
-                                             header_.index_offset + std::uint64_t{QMA_ENTRY_SIZE} * lo));
+        QM_TRY(source_->read_exact_at_compat(std::span(window.data(), length), record_offset(lo)));
         window_first = lo;
         windowed = true;
       }
       if (windowed) {
         record = window.data() + std::size_t{QMA_ENTRY_SIZE} * (mid - window_first);
+      } else if ((kept_id = probes_->find(probe))) {
+        // The id alone decides where the search goes next.
       } else {
-        QM_TRY(source_->read_exact_at_compat(raw, header_.index_offset + std::uint64_t{QMA_ENTRY_SIZE} * mid));
+        QM_TRY(source_->read_exact_at_compat(raw, record_offset(mid)));
         record = raw.data();
+        probes_->remember(probe, read_le_u32(record + FILE_ID_OFFSET));
       }
     }
-    const std::uint32_t probe_id = read_le_u32(record + FILE_ID_OFFSET);
+    const std::uint32_t probe_id = kept_id ? *kept_id : read_le_u32(record + FILE_ID_OFFSET);
     if (probe_id == file_id) {
-      if (record != raw.data()) std::memcpy(raw.data(), record, QMA_ENTRY_SIZE);
+      if (record == nullptr) QM_TRY(source_->read_exact_at_compat(raw, record_offset(mid)));
+      if (record != nullptr && record != raw.data()) std::memcpy(raw.data(), record, QMA_ENTRY_SIZE);
       ByteReader reader(raw);
       QM_TRY_ASSIGN(QmaEntry entry, QmaEntry::read(reader));
       return entry;
@@ -236,8 +255,10 @@ DatResult<QmaEntry> QmaReader::find_entry_in_namespace(std::string_view namespac
     if (probe_id > file_id) {
       if (mid == it->start_index) return dat_fail(DatError::NotFound{file_id});
       hi = mid - 1;
+      probe.node = 2 * probe.node;
     } else {
       lo = mid + 1;
+      probe.node = 2 * probe.node + 1;
     }
     if (hi < lo) return dat_fail(DatError::NotFound{file_id});
   }

@@ -111,8 +111,13 @@ class QmaStreamWriter {
   std::unique_ptr<State> state_;
 };
 
+namespace detail {
+class ProbeCache;
+}
+
 // Validates an archive at open, then serves lookups by (namespace, file id) with positional reads
-// only: the index stays on disk, and a reader may be shared by threads.
+// only: the index stays on disk, and a reader may be shared by threads. From a plain file, the ids of
+// the records every search probes first are kept once read (16 bytes a record, 256 KiB at most).
 class QmaReader {
  public:
   static DatResult<QmaReader> open(const std::filesystem::path& path);
@@ -120,6 +125,10 @@ class QmaReader {
   // compressed entries decompressed straight out of the mapping. Errors as `open`.
   static DatResult<QmaReader> open_mapped(const std::filesystem::path& path);
   static DatResult<QmaReader> from_source(std::unique_ptr<FileExtPolyfill> source);
+
+  QmaReader(QmaReader&&) noexcept;
+  QmaReader& operator=(QmaReader&&) noexcept;
+  ~QmaReader();
 
   DatResult<QmaEntry> find_entry_in_namespace(std::string_view namespace_, std::uint32_t file_id) const;
   DatResult<Bytes> get_file_in_namespace(std::string_view namespace_, std::uint32_t file_id) const;
@@ -141,6 +150,7 @@ class QmaReader {
   QmaHeader header_;
   std::uint64_t file_len_ = 0;
   std::vector<QmaNamespaceIndexEntry> namespaces_;
+  std::unique_ptr<const detail::ProbeCache> probes_;  // plain files only; a mapping needs no reads
 };
 
 // Whether one more entry of `data_size` bytes fits the format: sizes are 32-bit and the index holds at
