@@ -133,6 +133,12 @@ if growth:
     heap = [growth.get(f"BM_Growth_Open_File/{n}", {}).get("reader_heap_B") for n in sizes]
     rows.append(["reader heap after open (B)"] + [f"{h:.0f}" if h is not None else "-" for h in heap] +
                 [ratio(heap[-1], heap[0]) if heap[0] else "n/a"])
+    for mode in ("File", "Mapped"):
+        after = [growth.get(f"BM_Growth_Open_{mode}/{n}", {}).get("reader_heap_after_lookups_B") for n in sizes]
+        if any(a is not None for a in after):
+            rows.append([f"reader heap after 4,096 lookups, {mode.lower()} (B)"] +
+                        [f"{a:,.0f}" if a is not None else "-" for a in after] +
+                        [ratio(after[-1], after[0]) if after[0] else "n/a"])
     wmem = [growth.get(f"BM_Growth_Write/{n}", {}).get("writer_heap_B_per_entry") for n in sizes]
     rows.append(["writer heap per entry (B)"] + [f"{w:.0f}" if w is not None else "-" for w in wmem] +
                 [ratio(wmem[-1], wmem[0]) if wmem[0] else "n/a"])
