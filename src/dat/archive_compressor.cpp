@@ -115,7 +115,10 @@ void CompressionPipeline::push(std::unique_ptr<PendingEntry> entry) {
     bytes_in_flight_ += entry->data.size();
     if (entry->try_compress) {
       todo_.push_back(entry.get());
-      wake = idle_workers_ > 0;  // a busy worker finds the entry on its own
+      todo_bytes_ += entry->data.size();
+      // A busy worker finds the entry on its own; an idle one is woken for a full claim, not for every
+      // small entry (`pop_front` wakes one for whatever is left when the caller must wait).
+      wake = idle_workers_ > 0 && (todo_.size() >= CLAIM_ENTRIES || todo_bytes_ >= CLAIM_BYTES);
     } else {
       entry->done = true;  // stored as given: nothing for a worker to do
     }
@@ -134,6 +137,7 @@ std::unique_ptr<PendingEntry> CompressionPipeline::take_front_locked() {
 std::unique_ptr<PendingEntry> CompressionPipeline::pop_front() {
   std::unique_lock lock(mutex_);
   if (window_.empty()) return nullptr;
+  if (!window_.front()->done && !todo_.empty() && idle_workers_ > 0) work_ready_.notify_all();
   caller_waiting_ = true;
   front_done_.wait(lock, [this] { return window_.front()->done; });
   caller_waiting_ = false;
@@ -162,20 +166,26 @@ void CompressionPipeline::run_worker() {
       while (!todo_.empty() && claimed.size() < CLAIM_ENTRIES && bytes < CLAIM_BYTES) {
         claimed.push_back(todo_.front());
         bytes += todo_.front()->data.size();
+        todo_bytes_ -= todo_.front()->data.size();
         todo_.pop_front();
       }
       if (!todo_.empty() && idle_workers_ > 0) work_ready_.notify_one();
     }
     // Claimed entries are this worker's alone until they are marked done; the window keeps them alive.
+    // Each entry is compressed straight into a buffer of its own, which the writer copies into the file's.
     for (PendingEntry* entry : claimed) {
-      auto frame = compressor.compress(entry->data);
-      if (!frame) {
-        entry->failure = std::move(frame.error());
-      } else if (frame->size() < entry->data.size()) {
-        entry->compressed.emplace(frame->begin(), frame->end());
+      auto written =
+          compressor.compress_into(entry->data, entry->frame.room(EntryCompressor::bound(entry->data.size())));
+      if (!written) {
+        entry->failure = std::move(written.error());
+        entry->frame.release();
+      } else if (*written < entry->data.size()) {
+        entry->frame.commit(*written);
+        entry->compressed = true;
+      } else {
+        entry->frame.release();
       }
     }
-    compressor.trim();
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);

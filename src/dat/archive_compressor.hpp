@@ -17,6 +17,7 @@
 #include <tl/expected.hpp>
 #include <vector>
 
+#include "archive_blob_buffer.hpp"
 #include "quillmarsh/common/binary.hpp"
 #include "quillmarsh/dat/archive.hpp"
 
@@ -60,8 +61,10 @@ struct PendingEntry {
   std::string namespace_text;  // as the caller gave it, for the warning
   Bytes data;
   bool try_compress = false;
-  // Set by the worker: the frame when it is strictly shorter than `data`, or zstd's failure message.
-  std::optional<Bytes> compressed;
+  // Set by the worker: the frame when it is strictly shorter than `data` (else empty, and `compressed`
+  // false), or zstd's failure message.
+  BlobBuffer frame;
+  bool compressed = false;
   std::optional<std::string> failure;
   bool done = false;
 };
@@ -106,6 +109,7 @@ class CompressionPipeline {
   std::condition_variable front_done_;
   std::deque<std::unique_ptr<PendingEntry>> window_;  // in add order
   std::deque<PendingEntry*> todo_;                    // not yet claimed by a worker, in add order
+  std::size_t todo_bytes_ = 0;                        // their input bytes
   std::size_t bytes_in_flight_ = 0;
   unsigned idle_workers_ = 0;    // workers waiting for work
   bool caller_waiting_ = false;  // the caller waits for the front entry

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace quillmarsh::dat::detail {
@@ -21,29 +19,6 @@ tl::expected<void, IoError> write_all(int fd, ByteView bytes, std::uint64_t& pos
     pos += static_cast<std::uint64_t>(n);
   }
   return {};
-}
-
-std::span<std::uint8_t> BlobBuffer::room(std::size_t n) {
-  if (capacity_ - size_ < n) {
-    const std::size_t capacity = std::max(size_ + n, capacity_ * 2);
-    auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-    if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
-    data_ = std::move(grown);
-    capacity_ = capacity;
-  }
-  return {data_.get() + size_, n};
-}
-
-void BlobBuffer::append(ByteView bytes) {
-  if (bytes.empty()) return;
-  std::memcpy(room(bytes.size()).data(), bytes.data(), bytes.size());
-  commit(bytes.size());
-}
-
-void BlobBuffer::release() {
-  data_.reset();
-  size_ = 0;
-  capacity_ = 0;
 }
 
 tl::expected<std::unique_ptr<WriteBehind>, std::string> WriteBehind::start(int fd) {

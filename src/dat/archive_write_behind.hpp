@@ -1,7 +1,6 @@
-// The archive writer's buffered output: blobs collected back to back in a buffer, and a thread that
-// writes full buffers while the writer goes on compressing, so that the system call and the copy into
-// the page cache overlap the next entries' work. One buffer is written while the writer fills the
-// other: memory stays at two buffers.
+// The archive writer's buffered output: a thread that writes full blob buffers while the writer goes
+// on compressing, so that the system call and the copy into the page cache overlap the next entries'
+// work. One buffer is written while the writer fills the other: memory stays at two buffers.
 #pragma once
 
 #include <condition_variable>
@@ -10,11 +9,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <thread>
 #include <tl/expected.hpp>
 
+#include "archive_blob_buffer.hpp"
 #include "quillmarsh/common/binary.hpp"
 
 namespace quillmarsh::dat::detail {
@@ -22,28 +21,6 @@ namespace quillmarsh::dat::detail {
 // Writes all of `bytes` at the descriptor's cursor, retrying interrupted writes. `pos` follows every
 // byte that reached the file, so it stays the true end even after a failure part way.
 tl::expected<void, IoError> write_all(int fd, ByteView bytes, std::uint64_t& pos);
-
-// A byte buffer whose new room is not zeroed: the writer fills every byte before it counts it.
-class BlobBuffer {
- public:
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  ByteView view() const { return {data_.get(), size_}; }
-
-  // Room for `n` bytes after the contents, valid until the buffer next changes; grows when needed.
-  std::span<std::uint8_t> room(std::size_t n);
-  // Counts `n` bytes written into the room as contents.
-  void commit(std::size_t n) { size_ += n; }
-  void append(ByteView bytes);
-  void clear() { size_ = 0; }
-  // Empties the buffer and gives its memory back.
-  void release();
-
- private:
-  std::unique_ptr<std::uint8_t[]> data_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
 
 class WriteBehind {
  public:

@@ -198,7 +198,7 @@ struct QmaStreamWriter::State {
     if (p->failure) detail::warn_compression_failed(p->namespace_text, p->entry.file_id, *p->failure);
     ByteView stored = p->data;
     if (p->compressed) {
-      stored = *p->compressed;
+      stored = p->frame.view();
       p->entry.flags |= FLAG_COMPRESSED;
     }
     return sticky(store(p->entry, stored));
