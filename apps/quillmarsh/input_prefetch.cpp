@@ -35,6 +35,7 @@ bool InputPrefetcher::below_half() const {
 }
 
 void InputPrefetcher::run() {
+  std::size_t left = files_.size();
   for (const InputFile& file : files_) {
     {
       std::unique_lock lock(mutex_);
@@ -46,12 +47,15 @@ void InputPrefetcher::run() {
       if (stopping_) return;
     }
     auto content = read_input_file(file);
+    const bool last = --left == 0;
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);
       ready_bytes_ += size_of(content);
       ready_.push_back(std::move(content));
-      wake = taker_waiting_;
+      // A waiting taker is woken for a batch of files, not for each one.
+      wake = taker_waiting_ && (ready_.size() >= WAKE_FILES || ready_bytes_ >= WAKE_BYTES || last);
+      if (wake) taker_waiting_ = false;
     }
     if (wake) filled_.notify_one();
   }
@@ -64,8 +68,7 @@ tools::ToolResult<Bytes> InputPrefetcher::next() {
   std::unique_lock lock(mutex_);
   if (ready_.empty()) {
     taker_waiting_ = true;
-    filled_.wait(lock, [this] { return !ready_.empty(); });
-    taker_waiting_ = false;
+    filled_.wait(lock, [this] { return !taker_waiting_; });
   }
   auto content = std::move(ready_.front());
   ready_.pop_front();

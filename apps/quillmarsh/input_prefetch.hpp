@@ -19,6 +19,9 @@ class InputPrefetcher {
   // file is always let in).
   static constexpr std::size_t MAX_FILES = 256;
   static constexpr std::size_t MAX_BYTES = std::size_t{32} << 20;
+  // `next`, once it has to wait, waits for this many files or bytes (or the last file).
+  static constexpr std::size_t WAKE_FILES = 32;
+  static constexpr std::size_t WAKE_BYTES = std::size_t{1} << 20;
 
   // Starts reading `files`, which must outlive the prefetcher. When the system refuses the thread,
   // `next` reads each file itself.
@@ -44,7 +47,7 @@ class InputPrefetcher {
   std::deque<tools::ToolResult<Bytes>> ready_;  // read ahead, in order
   std::size_t ready_bytes_ = 0;
   bool reader_waiting_ = false;  // the thread waits for room
-  bool taker_waiting_ = false;   // `next` waits for a file
+  bool taker_waiting_ = false;   // `next` waits for files; cleared by the thread that wakes it
   bool stopping_ = false;
   std::thread thread_;
 };
