@@ -11,20 +11,16 @@
 #include <new>
 #include <system_error>
 
+#include "quillmarsh/common/splitmix64.hpp"
+
 namespace quillmarsh::bench {
 
 namespace {
 
-// splitmix64: small, fast and the same on every platform.
-class Random {
+// The seeded sequence, with the draws this generator needs.
+class Random : public SplitMix64 {
  public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
+  using SplitMix64::SplitMix64;
   std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
   double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
   // Log-uniform between lo and hi, so small sizes are as common as large ones per octave.
@@ -42,9 +38,6 @@ class Random {
     const std::uint64_t v = next();
     std::memcpy(out, &v, n);
   }
-
- private:
-  std::uint64_t state_;
 };
 
 void put_u32(Bytes& b, std::uint32_t v) {

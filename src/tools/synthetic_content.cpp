@@ -10,6 +10,7 @@
 #include <fstream>
 #include <vector>
 
+#include "quillmarsh/common/splitmix64.hpp"
 #include "quillmarsh/dat/file_type/animation.hpp"
 #include "quillmarsh/dat/file_type/motion_table.hpp"
 #include "quillmarsh/tools/dat_shard.hpp"
@@ -19,16 +20,10 @@ namespace quillmarsh::tools {
 
 namespace {
 
-// splitmix64: tiny, fast, and the same on every platform and standard library.
-class Random {
+// The seeded sequence, with the draws this generator needs.
+class Random : public SplitMix64 {
  public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
+  using SplitMix64::SplitMix64;
   // Uniform enough in [lo, hi] for content generation.
   std::uint32_t range(std::uint32_t lo, std::uint32_t hi) {
     return lo + static_cast<std::uint32_t>(next() % (std::uint64_t{hi} - lo + 1));
@@ -40,9 +35,6 @@ class Random {
   const T& pick(const std::vector<T>& items) {
     return items[range(0, static_cast<std::uint32_t>(items.size() - 1))];
   }
-
- private:
-  std::uint64_t state_;
 };
 
 constexpr std::uint32_t PALETTE = 0x04000000;
