@@ -1,6 +1,7 @@
 #include "input_prefetch.hpp"
 
 #include <cassert>
+#include <system_error>
 
 namespace quillmarsh::cli {
 
